@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian 12, the Debian packages that building and testing need.
+# Only what is missing is installed, so running it again costs a few seconds.
+set -euo pipefail
+
+packages=(
+  cmake g++ libgtest-dev                  # host build and its tests
+  g++-mingw-w64-i686                      # the Windows cross compiler, windres included
+  icoutils libimage-exiftool-perl         # read a built exe's resources back
+  wine wine32:i386 wine64 xvfb imagemagick # run the real exe on a virtual display
+  clang libclang-rt-14-dev                # the fuzzer
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
