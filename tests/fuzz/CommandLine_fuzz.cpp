@@ -1,0 +1,64 @@
+// Fuzzes the whole road from a raw command line to the chosen run: cutting the program's
+// name, trimming, folding case and classifying. Besides crashes and undefined behaviour it
+// checks that only the exact keywords give a run other than a launch.
+#include "../FakePlatform.h"
+#include "ProcessText.h"
+#include "modMain.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The plain way to say what counts as a keyword, written apart from the code under test.
+RunKind ExpectedRun(std::wstring text)
+{
+    while (!text.empty() && text.front() == L' ')
+        text.erase(text.begin());
+    while (!text.empty() && text.back() == L' ')
+        text.pop_back();
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + (L'a' - L'A'));
+    }
+    if (text == L"/?") return RunKind::Usage;
+    if (text == L"/norun") return RunKind::ClipOnly;
+    return RunKind::Launch;
+}
+
+// Which run Main chose, told by its first call after reading the argument text.
+RunKind ChosenRun(const std::vector<std::string>& calls)
+{
+    const std::string& next = calls.at(1);
+    if (next.rfind("GetExeBaseName", 0) == 0) return RunKind::Usage;
+    if (next.rfind("Sleep", 0) == 0) return RunKind::ClipOnly;
+    if (next.rfind("CreateProcessA", 0) == 0) return RunKind::Launch;
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // Two bytes a UTF-16 code unit, as Windows hands the command line over.
+    std::wstring commandLine;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        commandLine.push_back(static_cast<wchar_t>(data[i] | data[i + 1] << 8));
+    }
+
+    const std::wstring_view argumentText = PlatformOps::ArgumentTextOf(commandLine);
+    // The argument text is a tail of the command line that starts with neither blank.
+    const bool isTail =
+        argumentText.empty() ||
+        (argumentText.data() + argumentText.size() == commandLine.data() + commandLine.size() &&
+         argumentText.front() != L' ' && argumentText.front() != L'\t');
+    Fake() = {};
+    Fake().argumentText = argumentText;
+    Main();
+    if (!isTail || ChosenRun(Fake().calls) != ExpectedRun(std::wstring(argumentText))) {
+        std::abort();
+    }
+    return 0;
+}
