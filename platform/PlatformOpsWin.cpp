@@ -14,7 +14,7 @@ namespace PlatformOps {
 
 namespace {
 
-constexpr wchar_t kProgramTitle[] = L"Zintrok - Narvelox";
+constexpr wchar_t ProgramTitle[] = L"Zintrok - Narvelox";
 
 // The startup record is handed over byte for byte, so it must be laid out as STARTUPINFOA.
 static_assert(sizeof(StartupRecord) == sizeof(STARTUPINFOA));
@@ -50,7 +50,7 @@ std::wstring_view GetExeBaseName()
 
 void ShowMessage(const wchar_t* text, std::uint32_t style)
 {
-    ::MessageBoxW(nullptr, text, kProgramTitle, style);
+    ::MessageBoxW(nullptr, text, ProgramTitle, style);
 }
 
 bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
