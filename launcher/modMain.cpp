@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 
 using namespace PlatformOps;
 
@@ -106,6 +107,7 @@ void Main()
         return;
     }
 
+    // One blocking wait with no time limit: the launcher uses no processor time meanwhile.
     WaitForSingleObject(game.hProcess, kInfinite);
     ClipCursor(nullptr);
     CloseHandle(game.hProcess);
