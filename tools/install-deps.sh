@@ -9,6 +9,7 @@ packages=(
   icoutils libimage-exiftool-perl         # read a built exe's resources back
   wine wine32:i386 wine64 xvfb imagemagick # run the real exe on a virtual display
   clang libclang-rt-14-dev                # the fuzzer
+  bc procps                               # the benchmark's arithmetic and process lookup
 )
 
 missing=()
