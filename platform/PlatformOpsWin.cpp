@@ -1,5 +1,5 @@
 // The launcher's operations on Windows: each forwards to the Windows function of the same
-// name, or, for the process's own texts, reads them once from the system.
+// name, or, for the process's own texts, reads them from the system.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 namespace PlatformOps {
 
