@@ -11,6 +11,8 @@ using namespace PlatformOps;
 
 namespace {
 
+enum class RunKind { Usage, ClipOnly, Launch };
+
 constexpr std::wstring_view kUsageKeyword = L"/?";
 constexpr std::wstring_view kClipOnlyKeyword = L"/norun";
 
@@ -44,8 +46,8 @@ bool EqualsFoldingAsciiCase(std::wstring_view text, std::wstring_view lowerCaseK
                       });
 }
 
-} // namespace
-
+// "/?" and "/norun" count only as the whole text, after trimming spaces and folding A-Z to
+// a-z; any other text, the empty one included, starts the game.
 RunKind ClassifyArgumentText(std::wstring_view argumentText)
 {
     const std::wstring_view CommandText = TrimSpaces(argumentText);
@@ -57,6 +59,8 @@ RunKind ClassifyArgumentText(std::wstring_view argumentText)
     }
     return RunKind::Launch;
 }
+
+} // namespace
 
 void Main()
 {

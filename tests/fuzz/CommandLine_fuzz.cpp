@@ -13,6 +13,8 @@
 
 namespace {
 
+enum class RunKind { Usage, ClipOnly, Launch };
+
 // The plain way to say what counts as a keyword, written apart from the code under test.
 RunKind ExpectedRun(std::wstring text)
 {
