@@ -25,8 +25,8 @@ rm -rf "$bench/work" && mkdir -p "$bench/work"
 cp build/windows/Narvelox.exe "$bench/work/"
 cp build/windows/standin.exe "$bench/work/FRAV.EXE"
 standin=$PWD/build/windows/standin.exe
-tools/standin/wine-session.sh start "$session" "$standin"
-trap 'tools/standin/wine-session.sh stop "$session"' EXIT
+"$top/tools/standin/wine-session.sh" start "$session" "$standin"
+trap '"$top/tools/standin/wine-session.sh" stop "$session"' EXIT
 
 windows_path() { echo "Z:${1//\//\\}"; }
 in_session() { "$top/tools/standin/wine-session.sh" run "$session" "$@"; }
@@ -85,8 +85,8 @@ cpu_ms=$(( ($(ticks) - before) * 1000 / $(getconf CLK_TCK) ))
 wait
 
 progress "fuzzing for $fuzz_seconds s"
-fuzz=$(cd "$bench" && "$OLDPWD/build/host/tests/fuzz/commandline_fuzz" -max_total_time="$fuzz_seconds" \
-  -max_len=256 -dict="$OLDPWD/tests/fuzz/commandline.dict" 2>&1 | grep -E '^Done|ERROR' | head -n 1)
+fuzz=$(cd "$bench" && "$top/build/host/tests/fuzz/commandline_fuzz" -max_total_time="$fuzz_seconds" \
+  -max_len=256 -dict="$top/tests/fuzz/commandline.dict" 2>&1 | grep -E '^Done|ERROR' | head -n 1)
 
 size=$(stat -c %s build/windows/Narvelox.exe)
 imports=$(i686-w64-mingw32-objdump -p build/windows/Narvelox.exe | sed -n 's/^\tDLL Name: //p' | xargs)
