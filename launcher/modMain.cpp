@@ -128,7 +128,9 @@ void ShowUsage()
     std::wstring_view baseName = GetExeBaseName();
     baseName.remove_suffix(baseName.size() - std::min(baseName.size(), kMaxPathLength));
 
-    wchar_t text[head.size() + kMaxPathLength + syntax.size() + tail.size() + 1];
+    // Static, not on the stack: a frame this size would need a stack probe, which only the
+    // C runtime supplies.
+    static wchar_t text[head.size() + kMaxPathLength + syntax.size() + tail.size() + 1];
     wchar_t* end = text;
     for (const std::wstring_view piece : {head, baseName, syntax, tail}) {
         end = std::copy(piece.begin(), piece.end(), end);

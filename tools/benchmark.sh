@@ -106,6 +106,6 @@ row "  worst of $runs" "$(printf '%s\n' "${gone[@]}" | worst | fmt) ms" "<= 50 m
 row "Start -> game's first instruction, median" "$(printf '%s\n' "${via_launcher[@]}" | median | fmt) ms" "" "through Narvelox.exe"
 row "  starting the game directly, median" "$(printf '%s\n' "${direct[@]}" | median | fmt) ms" "" "same run, same machine"
 row "  launch overhead" "$(printf '%.2f' "$overhead")x" "<= 2.2x" "floor about 2x: two processes"
-row "Narvelox.exe size" "$size bytes" "<= 32768" "resources included"
-row "Imported DLLs" "$imports" "system only" "KERNEL32, USER32, msvcrt"
+row "Narvelox.exe size" "$size bytes" "<= 12288" "resources included"
+row "Imported DLLs" "$imports" "system only" "KERNEL32, USER32"
 row "Fuzzing, $fuzz_seconds s" "$fuzz" "no failure" "libFuzzer, ASan, UBSan"
