@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Builds Narvelox.exe twice from the same sources, in two folders of different names and a
-# second apart, and requires the two images to be byte for byte the same.
+# Builds Narvelox.exe and writes its release twice from the same sources, in two folders of
+# different names and seconds apart: the images and the zips must be byte for byte the same.
+# Then reads the release back: the zip named after the exe's version record, holding exactly
+# the three files, the exe the build made, plain-ASCII texts with CRLF line ends, checksums
+# that verify and build information that names the commit.
 set -euo pipefail
 source_dir=$1
 work=$(mktemp -d)
@@ -10,13 +13,36 @@ build() {
   cmake -S "$source_dir" -B "$work/$1" -DCMAKE_BUILD_TYPE=MinSizeRel \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-mingw-i686.cmake" >/dev/null
   cmake --build "$work/$1" --target Narvelox >/dev/null
+  (cd "$work/$1" && cpack >/dev/null)
 }
 build first
-sleep 1
+sleep 2 # past the zip format's two-second clock
 build second-with-a-longer-name
+first=$work/first second=$work/second-with-a-longer-name
+zip=Narvelox-$(exiftool -s3 -ProductVersion "$first/Narvelox.exe")-win32.zip
+mkdir "$work/unzipped"
+unzip -q "$first/dist/$zip" -d "$work/unzipped"
+cp "$first/dist/SHA256SUMS" "$first/dist/$zip" "$work/unzipped/"
 
-if cmp "$work/first/Narvelox.exe" "$work/second-with-a-longer-name/Narvelox.exe"; then
-  echo "two builds are identical ($(sha256sum <"$work/first/Narvelox.exe" | cut -c1-16))"
-else
-  exit 1
-fi
+failures=0
+check() { # what, command...
+  "${@:2}" || { echo "FAIL $1"; failures=$((failures + 1)); }
+}
+crlf_lines_only() { ! grep -qv $'\r$' "$1"; }
+printable_ascii_only() { ! LC_ALL=C grep -q $'[^\r -~]' "$1"; }
+checksums_verify() { (cd "$work/unzipped" && sha256sum --check --quiet SHA256SUMS); }
+check "the two images are the same" cmp "$first/Narvelox.exe" "$second/Narvelox.exe"
+check "the two zips are the same" cmp "$first/dist/$zip" "$second/dist/$zip"
+check "the zip holds exactly its three files" \
+  test "$(zipinfo -1 "$first/dist/$zip" | xargs)" = "Narvelox.exe README.txt LICENSE.txt"
+check "the exe in the zip is the one built" cmp "$work/unzipped/Narvelox.exe" "$first/Narvelox.exe"
+for text in README.txt LICENSE.txt; do
+  check "$text: every line ends in CRLF" crlf_lines_only "$work/unzipped/$text"
+  check "$text: printable ASCII only" printable_ascii_only "$work/unzipped/$text"
+done
+check "SHA256SUMS verifies" checksums_verify
+check "BUILD-INFO.txt names the commit" \
+  grep -qx "commit: $(git -C "$source_dir" rev-parse HEAD).*" "$first/dist/BUILD-INFO.txt"
+
+[ "$failures" -eq 0 ] && echo "two builds and releases are identical ($(sha256sum <"$first/dist/$zip" | cut -c1-16))"
+exit "$failures"
