@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and runs every test.
+# Installs what is missing, builds both presets and runs every test, then writes the release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +12,5 @@ ctest --preset host
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows
+
+cmake --workflow --preset release

@@ -30,7 +30,10 @@ check() { # what, command...
 }
 crlf_lines_only() { ! grep -qv $'\r$' "$1"; }
 printable_ascii_only() { ! LC_ALL=C grep -q $'[^\r -~]' "$1"; }
-checksums_verify() { (cd "$work/unzipped" && sha256sum --check --quiet SHA256SUMS); }
+checksums_verify() (
+  cd "$work/unzipped" && [ "$(awk '{ print $2 }' SHA256SUMS | xargs)" = "$zip Narvelox.exe" ] &&
+    sha256sum --check --quiet SHA256SUMS
+)
 check "the two images are the same" cmp "$first/Narvelox.exe" "$second/Narvelox.exe"
 check "the two zips are the same" cmp "$first/dist/$zip" "$second/dist/$zip"
 check "the zip holds exactly its three files" \
@@ -40,7 +43,7 @@ for text in README.txt LICENSE.txt; do
   check "$text: every line ends in CRLF" crlf_lines_only "$work/unzipped/$text"
   check "$text: printable ASCII only" printable_ascii_only "$work/unzipped/$text"
 done
-check "SHA256SUMS verifies" checksums_verify
+check "SHA256SUMS verifies the zip and the exe" checksums_verify
 check "BUILD-INFO.txt names the commit" \
   grep -qx "commit: $(git -C "$source_dir" rev-parse HEAD).*" "$first/dist/BUILD-INFO.txt"
 
