@@ -85,7 +85,7 @@ cpu_ms=$(( ($(ticks) - before) * 1000 / $(getconf CLK_TCK) ))
 wait
 
 progress "fuzzing for $fuzz_seconds s"
-fuzz=$(cd "$bench" && "$top/build/host/tests/fuzz/commandline_fuzz" -max_total_time="$fuzz_seconds" \
+fuzz=$(cd "$bench" && "$top/build/host/tests/commandline_fuzz" -max_total_time="$fuzz_seconds" \
   -max_len=256 -dict="$top/tests/fuzz/commandline.dict" 2>&1 | grep -E '^Done|ERROR' | head -n 1)
 
 size=$(stat -c %s build/windows/Narvelox.exe)

@@ -113,7 +113,7 @@ int Box(bool dismiss)
     HWND box = nullptr;
     for (int waited = 0; box == nullptr && waited < 10000; waited += 20) {
         Sleep(20);
-        box = FindBox(0);
+        box = FindBox();
     }
     RECT area;
     if (box == nullptr || !GetWindowRect(box, &area)) {
@@ -152,7 +152,7 @@ int Run(int argc, wchar_t** argv)
             Print(FormatEvent(w.events[printed]));
         }
     };
-    if (!RunAndWatch(commandLine, nullptr, nullptr, watched, printNew)) {
+    if (!RunAndWatch(commandLine, watched, printNew)) {
         Print(Stamped(NowMs(), "failed " + std::to_string(GetLastError())));
         return 1;
     }
