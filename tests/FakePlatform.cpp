@@ -1,67 +1,66 @@
 #include "FakePlatform.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <type_traits>
+#include <initializer_list>
+#include <iterator>
 
 using namespace PlatformOps;
 
 namespace {
 
-// Handles the double gives out, named in the record by what they stand for.
-Handle const kProcess = reinterpret_cast<Handle>(0x1000);
-Handle const kThread = reinterpret_cast<Handle>(0x2000);
-WindowHandle const kDesktop = reinterpret_cast<WindowHandle>(0x3000);
+// The handles the double gives out are indices into their names, so that a record names them.
+const char* const kHandleNames[] = {"null", "process", "thread", "desktop"};
+Handle const kProcess = reinterpret_cast<Handle>(1);
+Handle const kThread = reinterpret_cast<Handle>(2);
+WindowHandle const kDesktop = reinterpret_cast<WindowHandle>(3);
 
-std::string NameOf(const void* handle)
+std::string Show(const void* handle)
 {
-    if (handle == nullptr) return "null";
-    if (handle == kProcess) return "process";
-    if (handle == kThread) return "thread";
-    if (handle == kDesktop) return "desktop";
-    return "unknown handle";
+    const auto index = reinterpret_cast<std::uintptr_t>(handle);
+    return index < std::size(kHandleNames) ? kHandleNames[index] : "unknown handle";
 }
 
-// Texts in C notation, so a stray line break or a non-ASCII character shows in a failure.
-template <typename Char> std::string Quoted(const Char* text)
+// A text in quotes, each character outside ASCII shown as '?'.
+template <typename Char> std::string Show(const Char* text)
 {
     if (text == nullptr) return "null";
-    std::string out = "\"";
-    for (const Char* c = text; *c != 0; ++c) {
-        const auto code = static_cast<unsigned long>(static_cast<std::make_unsigned_t<Char>>(*c));
-        if (code == '\r')
-            out += "\\r";
-        else if (code == '\n')
-            out += "\\n";
-        else if (code == '\t')
-            out += "\\t";
-        else if (code >= 0x20 && code < 0x7F)
-            out += static_cast<char>(code);
-        else
-            out += "\\x{" + std::to_string(code) + "}";
-    }
-    return out + "\"";
+    std::string shown = "\"";
+    for (; *text != 0; ++text)
+        shown += *text > 0 && *text < 0x80 ? static_cast<char>(*text) : '?';
+    return shown + '"';
 }
 
-std::string Hex(std::uint32_t value)
+template <typename... Values> std::string Format(const char* format, Values... values)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
+    char text[64];
+    std::snprintf(text, sizeof text, format, values...);
     return text;
 }
 
-// "own size" when cb is the record's size and nothing else is set, as the game expects.
-std::string Describe(const StartupRecord* startup)
+std::string Show(const ScreenRect* r)
 {
-    if (startup == nullptr) return "null";
-    StartupRecord expected{};
-    expected.cb = sizeof expected;
-    const StartupRecord& s = *startup;
-    const bool onlySize = s.cb == expected.cb && !s.lpReserved && !s.lpDesktop && !s.lpTitle &&
-                          !s.dwX && !s.dwY && !s.dwXSize && !s.dwYSize && !s.dwXCountChars &&
-                          !s.dwYCountChars && !s.dwFillAttribute && !s.dwFlags && !s.wShowWindow &&
-                          !s.cbReserved2 && !s.lpReserved2 && !s.hStdInput && !s.hStdOutput &&
-                          !s.hStdError;
-    return onlySize ? "{cb=own size, rest zero}" : "{cb=" + std::to_string(s.cb) + ", other}";
+    return r ? Format("%d,%d-%d,%d", r->left, r->top, r->right, r->bottom) : "null";
+}
+
+// "own size" when cb is the record's size and nothing else is set, as the game expects.
+std::string Show(const StartupRecord* s)
+{
+    const bool restZero =
+        !(s->lpReserved || s->lpDesktop || s->lpTitle || s->lpReserved2 || s->hStdInput ||
+          s->hStdOutput || s->hStdError) &&
+        !(s->dwX | s->dwY | s->dwXSize | s->dwYSize | s->dwXCountChars | s->dwYCountChars |
+          s->dwFillAttribute | s->dwFlags | s->wShowWindow | s->cbReserved2);
+    const std::string cb = s->cb == sizeof *s ? "own size" : std::to_string(s->cb);
+    return "{cb=" + cb + (restZero ? ", rest zero}" : ", other}");
+}
+
+void Record(const char* name, std::initializer_list<std::string> arguments)
+{
+    std::string line = std::string(name) + "(";
+    for (const std::string& argument : arguments)
+        line += (line.back() == '(' ? "" : ", ") + argument;
+    Fake().calls.push_back(line + ")");
 }
 
 } // namespace
@@ -76,20 +75,20 @@ namespace PlatformOps {
 
 std::wstring_view GetCommandText()
 {
-    Fake().calls.push_back("GetCommandText()");
+    Record("GetCommandText", {});
     return Fake().argumentText;
 }
 
 std::wstring_view GetExeBaseName()
 {
-    Fake().calls.push_back("GetExeBaseName()");
+    Record("GetExeBaseName", {});
     if (Fake().failExeBaseName) throw FatalExit{};
     return Fake().exeBaseName;
 }
 
 void ShowMessage(const wchar_t* text, std::uint32_t style)
 {
-    Fake().calls.push_back("ShowMessage(" + Quoted(text) + ", " + Hex(style) + ")");
+    Record("ShowMessage", {Show(text), Format("0x%08X", style)});
 }
 
 bool CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
@@ -97,11 +96,10 @@ bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
                     void* environment, const char* currentDirectory, StartupRecord* startupInfo,
                     ProcessRecord* processInformation)
 {
-    Fake().calls.push_back(
-        "CreateProcessA(" + Quoted(applicationName) + ", " + Quoted(commandLine) + ", " +
-        NameOf(processAttributes) + ", " + NameOf(threadAttributes) + ", " +
-        (inheritHandles ? "inherit" : "no inherit") + ", " + Hex(creationFlags) + ", " +
-        NameOf(environment) + ", " + Quoted(currentDirectory) + ", " + Describe(startupInfo) + ")");
+    Record("CreateProcessA", {Show(applicationName), Show(commandLine), Show(processAttributes),
+                              Show(threadAttributes), inheritHandles ? "inherit" : "no inherit",
+                              Format("0x%08X", creationFlags), Show(environment),
+                              Show(currentDirectory), Show(startupInfo)});
     if (Fake().failCreateProcess) return false;
     *processInformation = {kProcess, kThread, 4242, 4343};
     return true;
@@ -109,18 +107,18 @@ bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
 
 void Sleep(std::uint32_t milliseconds)
 {
-    Fake().calls.push_back("Sleep(" + std::to_string(milliseconds) + ")");
+    Record("Sleep", {Format("%u", milliseconds)});
 }
 
 WindowHandle GetDesktopWindow()
 {
-    Fake().calls.push_back("GetDesktopWindow()");
+    Record("GetDesktopWindow", {});
     return kDesktop;
 }
 
 bool GetWindowRect(WindowHandle window, ScreenRect* rect)
 {
-    Fake().calls.push_back("GetWindowRect(" + NameOf(window) + ")");
+    Record("GetWindowRect", {Show(window)});
     if (Fake().failGetWindowRect) return false;
     *rect = Fake().desktop;
     return true;
@@ -128,22 +126,17 @@ bool GetWindowRect(WindowHandle window, ScreenRect* rect)
 
 void ClipCursor(const ScreenRect* rect)
 {
-    Fake().calls.push_back(rect == nullptr
-                               ? std::string("ClipCursor(null)")
-                               : "ClipCursor(" + std::to_string(rect->left) + "," +
-                                     std::to_string(rect->top) + "-" + std::to_string(rect->right) +
-                                     "," + std::to_string(rect->bottom) + ")");
+    Record("ClipCursor", {Show(rect)});
 }
 
 void WaitForSingleObject(Handle handle, std::uint32_t milliseconds)
 {
-    Fake().calls.push_back("WaitForSingleObject(" + NameOf(handle) + ", " + Hex(milliseconds) +
-                           ")");
+    Record("WaitForSingleObject", {Show(handle), Format("0x%08X", milliseconds)});
 }
 
 void CloseHandle(Handle handle)
 {
-    Fake().calls.push_back("CloseHandle(" + NameOf(handle) + ")");
+    Record("CloseHandle", {Show(handle)});
 }
 
 } // namespace PlatformOps

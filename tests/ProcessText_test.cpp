@@ -2,20 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string_view>
 
 namespace {
 
 using namespace std::literals;
-using PlatformOps::ArgumentTextOf;
-using PlatformOps::BaseNameOf;
+
+struct Case {
+    std::wstring_view given, expected;
+};
+
+template <std::size_t N>
+void ExpectEach(std::wstring_view (*function)(std::wstring_view), const Case (&cases)[N])
+{
+    for (const Case& c : cases)
+        EXPECT_EQ(function(c.given), c.expected) << testing::PrintToString(std::wstring(c.given));
+}
 
 TEST(ArgumentTextOf, CutsTheProgramNameAndTheBlanksAfterIt)
 {
-    const struct {
-        std::wstring_view commandLine;
-        std::wstring_view argumentText;
-    } cases[] = {
+    const Case cases[] = {
         {L"", L""},
         {L"Narvelox.exe", L""},
         {L"Narvelox.exe /norun", L"/norun"},
@@ -31,18 +38,12 @@ TEST(ArgumentTextOf, CutsTheProgramNameAndTheBlanksAfterIt)
         {L"Narvelox.exe \"  /norun  \"", L"\"  /norun  \""},
         {L"Narvelox.exe a\0b"sv, L"a\0b"sv},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ArgumentTextOf(c.commandLine), c.argumentText)
-            << testing::PrintToString(std::wstring(c.commandLine));
-    }
+    ExpectEach(PlatformOps::ArgumentTextOf, cases);
 }
 
 TEST(BaseNameOf, DropsDirectoryAndLastExtension)
 {
-    const struct {
-        std::wstring_view path;
-        std::wstring_view baseName;
-    } cases[] = {
+    const Case cases[] = {
         {L"C:\\Games\\Narvelox.exe", L"Narvelox"},
         {L"C:\\Games\\my.old game.exe", L"my.old game"},
         {L"C:\\Games.d\\Narvelox", L"Narvelox"},
@@ -51,9 +52,7 @@ TEST(BaseNameOf, DropsDirectoryAndLastExtension)
         {L"Narvelox.exe", L"Narvelox"},
         {L"C:\\Games\\", L""},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(BaseNameOf(c.path), c.baseName) << testing::PrintToString(std::wstring(c.path));
-    }
+    ExpectEach(PlatformOps::BaseNameOf, cases);
 }
 
 } // namespace
