@@ -38,8 +38,3 @@ set_property(SOURCE "${CMAKE_CURRENT_LIST_DIR}/Narvelox.rc" APPEND PROPERTY OBJE
   "${CMAKE_CURRENT_LIST_DIR}/Narvelox.manifest"
   "${CMAKE_CURRENT_LIST_DIR}/icons/main.ico"
   "${CMAKE_CURRENT_LIST_DIR}/icons/app.ico")
-
-# Reads the built executable back with exiftool and icoutils.
-add_test(NAME resources
-  COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/../tests/resources/check-resources.sh" $<TARGET_FILE:Narvelox>)
-set_tests_properties(resources PROPERTIES TIMEOUT 60)

@@ -148,7 +148,7 @@ GRID
 [[ ${1:-} == --keep-masters ]] || draw_masters
 
 # -b is a minimum depth: icotool picks more bits if a master has too many
-# colours, which the resource check in tests/resources then reports.
+# colours, which the image check in tests/image then reports.
 icotool -c -o main.ico -b 8 main-32x32-8bit.png
 icotool -c -o app.ico -b 1 app-32x32-1bit.png -b 4 app-32x32-4bit.png -b 4 app-16x16-4bit.png
 
