@@ -13,16 +13,16 @@ namespace {
 
 enum class RunKind { Usage, ClipOnly, Launch };
 
-constexpr std::wstring_view kUsageKeyword = L"/?";
-constexpr std::wstring_view kClipOnlyKeyword = L"/norun";
+constexpr std::wstring_view UsageKeyword = L"/?";
+constexpr std::wstring_view ClipOnlyKeyword = L"/norun";
 
 constexpr char GameCommandLine[] = "FRAV.EXE";
-constexpr std::uint32_t kCreateDefaultErrorMode = 0x04000000;
-constexpr std::uint32_t kNormalPriorityClass = 0x00000020;
+constexpr std::uint32_t CreateDefaultErrorMode = 0x04000000;
+constexpr std::uint32_t NormalPriorityClass = 0x00000020;
 constexpr std::uint32_t StartupDelayMs = 10000;
 
-constexpr std::uint32_t kErrorBox = 0x10;       // MB_OK | MB_ICONERROR
-constexpr std::uint32_t kInformationBox = 0x40; // MB_OK | MB_ICONINFORMATION
+constexpr std::uint32_t ErrorBox = 0x10;       // MB_OK | MB_ICONERROR
+constexpr std::uint32_t InformationBox = 0x40; // MB_OK | MB_ICONINFORMATION
 
 // Only spaces are trimmed: a tab or a line break keeps the text from being a keyword.
 std::wstring_view TrimSpaces(std::wstring_view text)
@@ -51,10 +51,10 @@ bool EqualsFoldingAsciiCase(std::wstring_view text, std::wstring_view lowerCaseK
 RunKind ClassifyArgumentText(std::wstring_view argumentText)
 {
     const std::wstring_view CommandText = TrimSpaces(argumentText);
-    if (EqualsFoldingAsciiCase(CommandText, kUsageKeyword)) {
+    if (EqualsFoldingAsciiCase(CommandText, UsageKeyword)) {
         return RunKind::Usage;
     }
-    if (EqualsFoldingAsciiCase(CommandText, kClipOnlyKeyword)) {
+    if (EqualsFoldingAsciiCase(CommandText, ClipOnlyKeyword)) {
         return RunKind::ClipOnly;
     }
     return RunKind::Launch;
@@ -85,13 +85,13 @@ void Main()
                            /* processAttributes */ nullptr,
                            /* threadAttributes */ nullptr,
                            /* inheritHandles */ false,
-                           /* creationFlags */ kCreateDefaultErrorMode | kNormalPriorityClass,
+                           /* creationFlags */ CreateDefaultErrorMode | NormalPriorityClass,
                            /* environment: the launcher's */ nullptr,
                            /* currentDirectory: the launcher's */ nullptr,
                            /* startupInfo */ &startup,
                            /* processInformation */ &game);
         if (!started) {
-            ShowMessage(L"Can't start FRAV game.", kErrorBox);
+            ShowMessage(L"Can't start FRAV game.", ErrorBox);
             return;
         }
     }
@@ -112,7 +112,7 @@ void Main()
     }
 
     // One blocking wait with no time limit: the launcher uses no processor time meanwhile.
-    WaitForSingleObject(game.hProcess, kInfinite);
+    WaitForSingleObject(game.hProcess, Infinite);
     ClipCursor(nullptr);
     CloseHandle(game.hProcess);
     CloseHandle(game.hThread);
@@ -124,17 +124,17 @@ void ShowUsage()
     constexpr std::wstring_view syntax = L"[.EXE] [/NoRun]";
     constexpr std::wstring_view tail = L"\r\n\r\n/NoRun - Clip screen but don't start game.";
 
-    // No path is longer than kMaxPathLength; the cap only keeps the buffer's bound local.
+    // No path is longer than MaxPathLength; the cap only keeps the buffer's bound local.
     std::wstring_view baseName = GetExeBaseName();
-    baseName.remove_suffix(baseName.size() - std::min(baseName.size(), kMaxPathLength));
+    baseName.remove_suffix(baseName.size() - std::min(baseName.size(), MaxPathLength));
 
     // Static, not on the stack: a frame this size would need a stack probe, which only the
     // C runtime supplies.
-    static wchar_t text[head.size() + kMaxPathLength + syntax.size() + tail.size() + 1];
+    static wchar_t text[head.size() + MaxPathLength + syntax.size() + tail.size() + 1];
     wchar_t* end = text;
     for (const std::wstring_view piece : {head, baseName, syntax, tail}) {
         end = std::copy(piece.begin(), piece.end(), end);
     }
     *end = L'\0';
-    ShowMessage(text, kInformationBox);
+    ShowMessage(text, InformationBox);
 }

@@ -16,10 +16,10 @@ namespace PlatformOps {
 using Handle = void*;
 using WindowHandle = void*;
 
-constexpr std::uint32_t kInfinite = 0xFFFFFFFF;
+constexpr std::uint32_t Infinite = 0xFFFFFFFF;
 
 // The longest path Windows accepts, in UTF-16 code units; no file name is longer.
-constexpr std::size_t kMaxPathLength = 32767;
+constexpr std::size_t MaxPathLength = 32767;
 
 // Laid out as RECT: left, top, right, bottom in screen coordinates.
 struct ScreenRect {

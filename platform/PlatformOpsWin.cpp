@@ -40,7 +40,7 @@ std::wstring_view GetCommandText()
 std::wstring_view GetExeBaseName()
 {
     // Static rather than on the stack: it is the size of the longest path Windows allows.
-    static wchar_t path[kMaxPathLength + 1];
+    static wchar_t path[MaxPathLength + 1];
     const DWORD length = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
     // A full buffer means the name was cut short.
     if (length == 0 || length >= std::size(path)) {

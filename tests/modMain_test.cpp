@@ -91,7 +91,7 @@ TEST(Main, FailedPlatformCallsConfineNothing)
 
 TEST(ShowUsage, NamesTheExecutableAsItIsCalledOnDisk)
 {
-    const std::wstring longest(PlatformOps::kMaxPathLength, L'n');
+    const std::wstring longest(PlatformOps::MaxPathLength, L'n');
     for (const std::wstring& name : {std::wstring(L"my.old game"), std::wstring(L"x"), longest}) {
         FakePlatform fake;
         fake.argumentText = L"/?";
