@@ -12,7 +12,8 @@ set -euo pipefail
 source_dir=$1 cxx=$2 name=$3 out=$4
 shift 4
 git=(git -C "$source_dir")
-epoch=${SOURCE_DATE_EPOCH:-$("${git[@]}" log -1 --format=%ct)}
+epoch=${SOURCE_DATE_EPOCH:-$("${git[@]}" log -1 --format=%ct 2>/dev/null)} ||
+  { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -35,8 +36,11 @@ tool() {
   echo "$1: $3${package:+ (Debian package $package $(dpkg-query -W -f='${Version}' "$package"))}"
 }
 ld=$("$cxx" -print-prog-name=ld)
-commit=$("${git[@]}" rev-parse HEAD)
-[ -z "$("${git[@]}" status --porcelain)" ] || commit+=" with uncommitted changes"
+if commit=$("${git[@]}" rev-parse HEAD 2>/dev/null); then
+  [ -z "$("${git[@]}" status --porcelain)" ] || commit+=" with uncommitted changes"
+else
+  commit="none: not built from a git checkout"
+fi
 {
   echo "$name.zip"
   echo "commit: $commit"
