@@ -10,7 +10,7 @@ packages=(
   wine wine32:i386 wine64 xvfb imagemagick # run the real exe on a virtual display
   clang libclang-rt-14-dev                # the fuzzer
   bc procps                               # the benchmark's arithmetic and process lookup
-  zip unzip                               # the release and its checks
+  zip unzip git                           # the release (its timestamp is the commit's) and its checks
 )
 
 missing=()
