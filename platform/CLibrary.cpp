@@ -1,5 +1,5 @@
 // The C library functions the compiler's own code calls: wcslen, where a string view is made
-// from the command line, and memmove, for std::copy. With no C library linked in, the program
+// from a C string, and memmove, for std::copy. With no C library linked in, the program
 // supplies them; should the compiler ever call another, the link fails and names it.
 //
 // Built without loop-pattern recognition, or GCC would turn these loops into calls to the very
