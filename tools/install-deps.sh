@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, as root on Debian 12, the Debian packages that building and testing need.
-# Only what is missing is installed, so running it again costs a few seconds.
+# Installs, as root on Debian 12, the Debian packages that building and testing need, and the
+# user the reproducibility test builds as. Only what is missing is installed, so running it again
+# costs a few seconds.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev                # the fuzzer
   bc procps                               # the benchmark's arithmetic and process lookup
   zip unzip git                           # the release (its timestamp is the commit's) and its checks
+  reprotest diffoscope-minimal            # two builds of the release in varied environments, compared
+  disorderfs faketime locales-all sudo    # what reprotest varies them with
 )
 
 missing=()
@@ -18,11 +21,15 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
     missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-apt-get update -qq
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+
+# The reproducibility test has reprotest make its second build as this user.
+id narvelox-rebuilder >/dev/null 2>&1 ||
+  useradd --system --user-group --no-create-home --shell /usr/sbin/nologin narvelox-rebuilder
