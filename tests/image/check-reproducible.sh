@@ -1,54 +1,44 @@
 #!/usr/bin/env bash
 # Builds the release twice under reprotest, which varies between the two builds what differs
-# between two rebuilders' machines; Narvelox.exe and everything in dist/ must come out byte for
-# byte the same, and where they don't, diffoscope says where. Then reads the release back, as a
-# player and a rebuilder would. Run as root, after tools/install-deps.sh.
-#   check-reproducible.sh SOURCE_DIR
+# between two rebuilders' machines: the exe and dist/ must come out byte for byte the same, or
+# diffoscope says where they differ. Then reads the release back, as a player and a rebuilder
+# would. Run as root, after tools/install-deps.sh.   check-reproducible.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 id narvelox-rebuilder >/dev/null || { echo "run tools/install-deps.sh as root first" >&2; exit 1; }
 
-# reprotest runs `sudo -h localhost` for the build as another user, which Debian 12's sudo
-# refuses ("a remote host may only be specified when listing privileges"). A sudo that drops
-# the -h HOST and calls the real one changes nothing else, and still serves once reprotest stops
-# passing it, where patching reprotest's own code would break with its next release.
+# reprotest runs `sudo -h localhost` to build as another user, and Debian 12's sudo refuses -h
+# outside listing mode. A sudo that drops -h HOST before calling the real one changes nothing
+# else and stays harmless once reprotest stops passing it; patching reprotest would not.
 mkdir "$work/bin"
 printf '#!/bin/sh\n[ "$1" != -h ] || shift 2\nexec /usr/bin/sudo "$@"\n' >"$work/bin/sudo"
 chmod +x "$work/bin/sudo"
 
-# Every variation reprotest has, in two runs, since not all of them combine in one:
-# - user_group: the first run's second build is made by narvelox-rebuilder, through sudo. sudo
-#   resets PATH, which takes exec_path out of that run, and the host and domain name are set
-#   through sudo too (domain_host.use_sudo), as reprotest requires alongside another user.
-# - fileordering (disorderfs) needs /dev/fuse, which only root may open on some machines (our
-#   CI's among them), so it can't serve another user's build: the second run is root's, with
-#   the file ordering and exec_path, and every other variation again.
+# Every variation reprotest has, in two runs, as not all combine. The first run's second build
+# is narvelox-rebuilder's, through sudo, which resets PATH (so no exec_path there) and must also
+# set the host name (domain_host.use_sudo). disorderfs (fileordering) needs /dev/fuse, which only
+# root may open on some machines, our CI's among them: the second run is root's, with it.
 runs=("+all,-fileordering,user_group.available+=narvelox-rebuilder:narvelox-rebuilder,domain_host.use_sudo=1"
   "+all,-user_group")
 build="cmake --preset release >/dev/null && cmake --build --preset release >/dev/null &&
   cpack --preset release >/dev/null"
-artifacts="build/release/Narvelox.exe build/release/dist/*"
 # The sources as a clone has them, uncommitted changes included, but none of the builds.
 sources=$(cd "$source_dir" && ls -A | grep -vx build | xargs)
 for i in "${!runs[@]}"; do
   store=$work/run$i
   echo "reprotest --vary=${runs[$i]}"
   [ "$i" -ne 0 ] || echo "  the second build's user: $(id narvelox-rebuilder)"
-  if PATH=$work/bin:$PATH reprotest --verbosity 1 --store-dir "$store" --vary="${runs[$i]}" \
-    --source-pattern "$sources" -c "$build" "$source_dir" "$artifacts" >"$store.log" 2>&1; then
-    # What the second build varied, the verdict and the hashes; not the control build's setup.
-    awk '/build "experiment-1"/ { on = 1 } on && /variation|: vary |Reproduction|^[0-9a-f]+  /' \
-      "$store.log" | sed 's/^INFO:[a-z.]*:/  /'
-  elif [ -s "$store/experiment-1.diffoscope.out" ]; then
-    echo "FAIL the two builds differ; diffoscope:"
-    cat "$store/experiment-1.diffoscope.out"
-    exit 1
-  else
-    cat "$store.log"
-    exit 1
-  fi
+  PATH=$work/bin:$PATH reprotest --verbosity 1 --store-dir "$store" --vary="${runs[$i]}" \
+    --source-pattern "$sources" -c "$build" "$source_dir" \
+    "build/release/Narvelox.exe build/release/dist/*" >"$store.log" 2>&1 && status=0 || status=$?
+  # What the second build varied, the verdict and the hashes; not the control build's setup.
+  awk '/build "experiment-1"/ { on = 1 } on && /variation|: vary |Reproduction|^[0-9a-f]+  /' \
+    "$store.log" | sed 's/^INFO:[a-z.]*:/  /'
+  differences=$store/experiment-1.diffoscope.out # empty when they are the same
+  [ ! -s "$differences" ] || { echo "FAIL the builds differ; diffoscope:" && cat "$differences"; }
+  [ "$status" -eq 0 ] || { [ -s "$differences" ] || cat "$store.log"; exit 1; }
 done
 
 dist=$work/run0/control/source-root/build/release/dist
