@@ -25,6 +25,10 @@ case $command in
 start)
   "$0" stop "$dir" # whatever an interrupted run left behind
   mkdir -p "$dir"
+  # A start that fails halfway, or is interrupted, leaves nothing running: its callers only
+  # learn to stop the session once it has started.
+  trap 'exit 1' INT TERM
+  trap 'status=$?; [ "$status" -eq 0 ] || "$0" stop "$dir"' EXIT
   # Xvfb picks a free display and writes its number once it accepts clients. setsid and the
   # redirections detach it, so whoever started us (CTest) doesn't wait for it.
   setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
