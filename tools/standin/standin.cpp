@@ -23,12 +23,18 @@
 // The game's log (appended to the file named by STANDIN_LOG), same line format:
 //   TIME start PID                the very first thing the game does
 //   TIME cmdline TEXT             its command line exactly (GetCommandLineW, in UTF-8)
+//   TIME mode W H RESULT          STANDIN_MODE only: the screen's size after the switch, and
+//                                 what ChangeDisplaySettingsW returned (0 done, -2 bad mode)
 //   TIME clip L T R B             the confinement at its start, then at each change
+//   TIME mode W H RESULT          STANDIN_MODE only: the same after switching back
 //   TIME exit                     just before it ends
-// It runs STANDIN_RUN_MS milliseconds from its start (default 15000). STANDIN_EXIT_CLIP="L,T,R,B"
-// makes it confine the cursor to that rectangle just before it ends: logged as a clip line and
-// held 20 ms before the exit line. Without STANDIN_LOG it logs nothing. It opens no window,
-// so it never takes the foreground from anyone.
+// It runs STANDIN_RUN_MS milliseconds from its start (default 15000). STANDIN_MODE="WxH" makes
+// it switch the display to that mode first, as a full-screen game does, and confine the cursor
+// to the centre half of its new screen; it switches back itself before the exit clip, so that
+// the restored mode never races the launcher's lift. STANDIN_EXIT_CLIP="L,T,R,B" makes it
+// confine the cursor to that rectangle just before it ends: logged as a clip line and held
+// 20 ms before the exit line. Without STANDIN_LOG it logs nothing. It opens no window, so it
+// never takes the foreground from anyone.
 #include "Watch.h"
 
 #include <cstdio>
@@ -52,6 +58,14 @@ std::string Stamped(double ms, const std::string& what)
     return time + what;
 }
 
+// The line a display switch logs: the screen's size after it, and the switch's result.
+std::string ModeLine(LONG result)
+{
+    return Stamped(NowMs(), "mode " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " +
+                                std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " " +
+                                std::to_string(result));
+}
+
 void Print(const std::string& line)
 {
     std::fputs((line + "\n").c_str(), stdout);
@@ -72,6 +86,22 @@ int Game(double startMs)
     write(FormatEvent({Event::Start, startMs, {}, GetCurrentProcessId()}));
     write(Stamped(NowMs(), "cmdline " + Utf8(GetCommandLineW())));
 
+    DEVMODEW mode{};
+    mode.dmSize = sizeof mode;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    const bool switchMode = swscanf(Setting(L"STANDIN_MODE").c_str(), L"%lux%lu", &mode.dmPelsWidth,
+                                    &mode.dmPelsHeight) == 2;
+    if (switchMode) {
+        // CDS_FULLSCREEN: a game's mode is its own, never written to the registry.
+        write(ModeLine(ChangeDisplaySettingsW(&mode, CDS_FULLSCREEN)));
+        // The switch frees the cursor; the game then keeps it in an area of its own, which
+        // differs from the whole screen, so that the launcher's confinement shows as a change.
+        const int width = GetSystemMetrics(SM_CXSCREEN);
+        const int height = GetSystemMetrics(SM_CYSCREEN);
+        const RECT own{width / 4, height / 4, width * 3 / 4, height * 3 / 4};
+        ClipCursor(&own);
+    }
+
     const std::wstring runSetting = Setting(L"STANDIN_RUN_MS");
     const double runMs = runSetting.empty() ? 15000 : std::wcstod(runSetting.c_str(), nullptr);
     RECT clip = CurrentClip();
@@ -83,6 +113,9 @@ int Game(double startMs)
             clip = current;
             write(FormatEvent({Event::Clip, NowMs(), clip, 0}));
         }
+    }
+    if (switchMode) {
+        write(ModeLine(ChangeDisplaySettingsW(nullptr, 0)));
     }
     RECT exitClip;
     if (swscanf(Setting(L"STANDIN_EXIT_CLIP").c_str(), L"%ld,%ld,%ld,%ld", &exitClip.left,
