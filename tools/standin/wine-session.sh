@@ -4,8 +4,12 @@
 # confinement belongs to the desktop and outlasts the process that set it, so everything that
 # watches it must share one session, and nobody else's.
 #
-#   wine-session.sh start DIR STANDIN   starts the display and Wine; DIR/prefix is the prefix,
-#                                       STANDIN the path of standin.exe
+#   wine-session.sh start DIR STANDIN [WxH]
+#                                       starts the display and Wine; DIR/prefix is the prefix,
+#                                       STANDIN the path of standin.exe. With WxH, Wine's desktop
+#                                       is a virtual desktop of that size, where a game can switch
+#                                       the display mode as it can't on the bare display; the
+#                                       display's 1024x768 holds it at up to that size
 #   wine-session.sh run DIR CMD...      runs CMD (e.g. wine x.exe) in the session
 #   wine-session.sh stop DIR            ends the session's Wine processes and its display
 set -euo pipefail
@@ -47,6 +51,20 @@ start)
   # No window manager runs on the display: Wine then frames its windows itself, and doesn't
   # wait two seconds for a window manager to confirm that a closed box has gone.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # Wine reads which desktop to use, and its size, only when it starts the desktop, and
+  # wineboot has started one already: so the session starts again after a change.
+  if [ -n "${2:-}" ]; then
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$2" /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+    restart=1
+  elif wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1; then
+    restart=1 # a sized session used this prefix before
+  fi
+  if [ -n "${restart:-}" ]; then
+    wineserver -k
+    wineserver -w
+    setsid wineserver -p </dev/null >>"$dir/wineserver.log" 2>&1
+  fi
   # Keeps the desktop, and with it any confinement, for the whole session (standin.cpp, Hold).
   setsid wine "$1" hold </dev/null >"$dir/hold.log" 2>&1 &
   for _ in $(seq 300); do
@@ -79,7 +97,7 @@ stop)
   rm -f "$dir/display" "$dir/xvfb.pid"
   ;;
 *)
-  echo "usage: $0 start DIR STANDIN | run DIR CMD... | stop DIR" >&2
+  echo "usage: $0 start DIR STANDIN [WxH] | run DIR CMD... | stop DIR" >&2
   exit 2
   ;;
 esac
