@@ -2,14 +2,15 @@
 # End-to-end scenarios: the real Narvelox.exe, with its real ten-second delay, under Wine on a
 # virtual display of its own, with standin.exe as FRAV.EXE and as the watcher (tools/standin).
 # They check what only the real exe can show: the real cut of its command line, its own name in
-# the usage box, the error box, where it finds the game, and the confinement over time.
+# the usage box, the error box, where it finds the game, and the confinement over time, read
+# after the game has switched the display: Wine's desktop is a 640x480 virtual desktop.
 #   scenarios.sh NARVELOX_EXE STANDIN_EXE WORK_DIR
 set -euo pipefail
 narvelox=$1 standin_exe=$2 work=$3
 session=$(dirname "$0")/../../tools/standin/wine-session.sh
 rm -rf "$work"
 mkdir -p "$work"
-"$session" start "$work/wine" "$standin_exe" >/dev/null
+"$session" start "$work/wine" "$standin_exe" 640x480 >/dev/null
 trap '"$session" stop "$work/wine"' EXIT
 standin() { "$session" run "$work/wine" wine "$standin_exe" "$@"; }
 windows_path() { echo "Z:${1//\//\\}"; }
@@ -19,28 +20,29 @@ game_clip="200 150 400 300"          # the stand-in game sets it as it ends, so 
 usage_text=$'Usage: \r\n\r\n%s[.EXE] [/NoRun]\r\n\r\n/NoRun - Clip screen but don\'t start game.'
 
 # Name, kind, the launcher's file name, where FRAV.EXE is (exe, cwd or none), how long the game
-# runs (ms), and last the argument text, tabs and spaces kept. Kinds: a usage or error box; a
-# cliponly or game run, whose confinement is watched; started, checked for the game's command
-# line and that the launcher waited.
-cases="usage-renamed|usage|my.old launcher.exe|none|0|/?
-no-game-anywhere|error|Narvelox.exe|none|0|
-norun-spaced|cliponly|Narvelox.exe|exe|0| /NoRun 
-norun-tab|started|Narvelox.exe|exe|1000|/norun	
-game-in-current-dir|game|Narvelox.exe|cwd|12000|"
+# runs (ms), the display mode it switches to, and last the argument text, tabs and spaces kept.
+# Kinds: a usage or error box; a cliponly or game run, whose confinement is watched; started,
+# checked for the game's command line and that the launcher waited. The game's mode is larger
+# than the desktop, so that a rectangle read before the switch shows: a smaller one is clamped.
+cases="usage-renamed|usage|my.old launcher.exe|none|0||/?
+no-game-anywhere|error|Narvelox.exe|none|0||
+norun-spaced|cliponly|Narvelox.exe|exe|0|| /NoRun 
+norun-tab|started|Narvelox.exe|exe|1000||/norun	
+game-in-current-dir|game|Narvelox.exe|cwd|12000|800x600|"
 
 # Runs one case in WORK_DIR/NAME: the launcher in exe/, started in cwd/, watched, its box read
 # and dismissed. What went wrong goes into failures, beside the timeline and the game's log.
-run_case() { # name kind exe game ms text
+run_case() { # name kind exe game ms mode text
   local dir=$work/$1 box="" expected_box=""
   mkdir -p "$dir/exe" "$dir/cwd"
   cp "$narvelox" "$dir/exe/$3"
   [ "$4" = none ] || cp "$standin_exe" "$dir/$4/FRAV.EXE"
   # A smaller confinement first, so that the launcher's, to the whole desktop, shows.
   [[ $2 != @(cliponly|game) ]] || standin clip 100 100 300 200 >/dev/null
-  (cd "$dir/cwd" && STANDIN_LOG=$(windows_path "$dir/game.log") STANDIN_RUN_MS=$5 \
+  (cd "$dir/cwd" && STANDIN_LOG=$(windows_path "$dir/game.log") STANDIN_RUN_MS=$5 STANDIN_MODE=$6 \
     STANDIN_EXIT_CLIP=${game_clip// /,} timeout 60 \
     "$session" run "$work/wine" wine "$standin_exe" run "$(windows_path "$dir/exe/$3")" \
-    ${6:+"$6"} | tr -d '\r' >"$dir/timeline") &
+    ${7:+"$7"} | tr -d '\r' >"$dir/timeline") &
   if [[ $2 = @(usage|error) ]]; then
     box=$(standin box dismiss) && box=${box#*$'\n'} # after the line with the box's place
     # shellcheck disable=SC2059 # the usage text is the format
@@ -49,14 +51,17 @@ run_case() { # name kind exe game ms text
   wait $! || true
   touch "$dir/game.log"
   # Times in seconds from the launcher's start; each step may come half a second late.
-  box=$box expected_box=$expected_box awk -v kind="$2" -v desktop="$desktop" -v game_clip="$game_clip" '
+  # With a mode, the game's screen and the centre half of it, where the game confines the cursor.
+  box=$box expected_box=$expected_box awk -v kind="$2" -v desktop="$desktop" -v game_clip="$game_clip" -v mode="$6" '
     function at(t) { return (t - start) / 1000 }
     function fail(what) { failures = failures "    " what "\n" }
+    BEGIN { if (split(mode, m, "x") == 2) { screen = "0 0 " m[1] " " m[2]; own = m[1] / 4 " " m[2] / 4 " " m[1] * 3 / 4 " " m[2] * 3 / 4 } }
     FILENAME == ARGV[1] && $2 == "start" { start = $1 }
     FILENAME == ARGV[1] && $2 == "clip" && clipLines++ {
       clip = $3 " " $4 " " $5 " " $6
-      clips = clips " " (clip == desktop ? "desktop" : clip == game_clip ? "game" : clip)
-      if (clip == desktop) { lifted = at($1); if (!confined) confined = lifted }
+      clips = clips " " (clip == desktop ? "desktop" : clip == game_clip ? "game" : clip == screen ? "screen" : clip == own ? "own" : clip)
+      if (clip == desktop) lifted = at($1)
+      if (clip == (screen ? screen : desktop) && !confined && clips ~ (own ? " own " : "")) confined = at($1)
     }
     FILENAME == ARGV[1] && $2 == "end" { ended = at($1); code = $3 }
     FILENAME == ARGV[2] && $2 == "cmdline" { cmdline = substr($0, index($0, " cmdline ") + 9) }
@@ -66,9 +71,10 @@ run_case() { # name kind exe game ms text
       if (ENVIRON["box"] != ENVIRON["expected_box"]) fail("box text \"" ENVIRON["box"] "\"")
       if (cmdline != (kind ~ /game|started/ ? "FRAV.EXE" : "")) fail("game command line \"" cmdline "\"")
       if (kind ~ /usage|error/ && ended >= 3) fail("the launcher ended at " ended " s, not at once")
-      want = kind == "cliponly" ? " desktop" : kind == "game" ? " desktop game desktop" : ""
-      if (want && clips != want) fail("the confinement went:" clips)
-      if (want && (confined < 10 || confined >= 10.5)) fail("confined at " confined " s")
+      # A switch frees the cursor until the game confines it again: seen or not, by chance.
+      want = kind == "cliponly" ? "^ desktop$" : kind != "game" ? "" : (screen ? "^( screen)? own screen( desktop)?" : "^ desktop") " game desktop$"
+      if (want && clips !~ want) fail("the confinement went:" clips)
+      if (want && (confined < 10 || confined >= 10.5)) fail(confined ? "confined at " confined " s" : "never confined to " (screen ? "the screen of the game" : "the desktop"))
       if (kind == "game" && (lifted < gameEnded || lifted >= gameEnded + 0.5))
         fail("lifted at " lifted " s, the game ended at " gameEnded " s")
       if (want && ended >= (kind == "game" ? gameEnded : confined) + 0.5) fail("ended at " ended " s")
@@ -78,8 +84,8 @@ run_case() { # name kind exe game ms text
 }
 
 failed=0
-while IFS='|' read -r name kind exe game ms text; do
-  run_case "$name" "$kind" "$exe" "$game" "$ms" "$text"
+while IFS='|' read -r name kind exe game ms mode text; do
+  run_case "$name" "$kind" "$exe" "$game" "$ms" "$mode" "$text"
   if [ -s "$work/$name/failures" ]; then
     failed=$((failed + 1))
     printf 'FAIL %s\n%s\n' "$name" "$(cat "$work/$name/"{failures,timeline,game.log})"
