@@ -58,11 +58,24 @@ std::string Stamped(double ms, const std::string& what)
     return time + what;
 }
 
-// The line a display switch logs: the screen's size after it, and the switch's result.
-std::string ModeLine(LONG result)
+// Switches the display to mode, or back with nullptr, and returns the log line: the screen's
+// size after it and ChangeDisplaySettingsW's result. Wine confines the cursor to the whole new
+// screen once the desktop window follows the mode, at times only after the call has returned,
+// and that drops a confinement set in between: so this waits for it, a second at most.
+std::string SwitchDisplay(DEVMODEW* mode)
 {
-    return Stamped(NowMs(), "mode " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " +
-                                std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " " +
+    // CDS_FULLSCREEN: a game's mode is its own, never written to the registry.
+    const LONG result = ChangeDisplaySettingsW(mode, mode != nullptr ? CDS_FULLSCREEN : 0);
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const RECT screen{0, 0, width, height};
+    for (int waited = 0; result == DISP_CHANGE_SUCCESSFUL && waited < 1000; ++waited) {
+        if (SameRect(CurrentClip(), screen)) {
+            break;
+        }
+        Sleep(1);
+    }
+    return Stamped(NowMs(), "mode " + std::to_string(width) + " " + std::to_string(height) + " " +
                                 std::to_string(result));
 }
 
@@ -92,8 +105,7 @@ int Game(double startMs)
     const bool switchMode = swscanf(Setting(L"STANDIN_MODE").c_str(), L"%lux%lu", &mode.dmPelsWidth,
                                     &mode.dmPelsHeight) == 2;
     if (switchMode) {
-        // CDS_FULLSCREEN: a game's mode is its own, never written to the registry.
-        write(ModeLine(ChangeDisplaySettingsW(&mode, CDS_FULLSCREEN)));
+        write(SwitchDisplay(&mode));
         // The switch frees the cursor; the game then keeps it in an area of its own, which
         // differs from the whole screen, so that the launcher's confinement shows as a change.
         const int width = GetSystemMetrics(SM_CXSCREEN);
@@ -115,7 +127,7 @@ int Game(double startMs)
         }
     }
     if (switchMode) {
-        write(ModeLine(ChangeDisplaySettingsW(nullptr, 0)));
+        write(SwitchDisplay(nullptr));
     }
     RECT exitClip;
     if (swscanf(Setting(L"STANDIN_EXIT_CLIP").c_str(), L"%ld,%ld,%ld,%ld", &exitClip.left,
