@@ -26,7 +26,7 @@
 //   TIME mode W H RESULT          STANDIN_MODE only: the screen's size after the switch, and
 //                                 what ChangeDisplaySettingsW returned (0 done, -2 bad mode)
 //   TIME clip L T R B             the confinement at its start, then at each change
-//   TIME mode W H RESULT          STANDIN_MODE only: the same after switching back
+//   TIME mode W H RESULT          the same after switching back, if the switch worked
 //   TIME exit                     just before it ends
 // It runs STANDIN_RUN_MS milliseconds from its start (default 15000). STANDIN_MODE="WxH" makes
 // it switch the display to that mode first, as a full-screen game does, and confine the cursor
@@ -58,24 +58,27 @@ std::string Stamped(double ms, const std::string& what)
     return time + what;
 }
 
-// Switches the display to mode, or back with nullptr, and returns the log line: the screen's
-// size after it and ChangeDisplaySettingsW's result. Wine confines the cursor to the whole new
+// Switches the display to mode, or back with nullptr. Wine confines the cursor to the whole new
 // screen once the desktop window follows the mode, at times only after the call has returned,
 // and that drops a confinement set in between: so this waits for it, a second at most.
-std::string SwitchDisplay(DEVMODEW* mode)
+LONG SwitchDisplay(DEVMODEW* mode)
 {
     // CDS_FULLSCREEN: a game's mode is its own, never written to the registry.
     const LONG result = ChangeDisplaySettingsW(mode, mode != nullptr ? CDS_FULLSCREEN : 0);
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    const RECT screen{0, 0, width, height};
+    const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     for (int waited = 0; result == DISP_CHANGE_SUCCESSFUL && waited < 1000; ++waited) {
         if (SameRect(CurrentClip(), screen)) {
             break;
         }
         Sleep(1);
     }
-    return Stamped(NowMs(), "mode " + std::to_string(width) + " " + std::to_string(height) + " " +
+    return result;
+}
+
+std::string ModeLine(LONG result)
+{
+    return Stamped(NowMs(), "mode " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + " " +
+                                std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " " +
                                 std::to_string(result));
 }
 
@@ -102,10 +105,12 @@ int Game(double startMs)
     DEVMODEW mode{};
     mode.dmSize = sizeof mode;
     mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    const bool switchMode = swscanf(Setting(L"STANDIN_MODE").c_str(), L"%lux%lu", &mode.dmPelsWidth,
-                                    &mode.dmPelsHeight) == 2;
-    if (switchMode) {
-        write(SwitchDisplay(&mode));
+    bool switched = false;
+    if (swscanf(Setting(L"STANDIN_MODE").c_str(), L"%lux%lu", &mode.dmPelsWidth,
+                &mode.dmPelsHeight) == 2) {
+        const LONG result = SwitchDisplay(&mode);
+        write(ModeLine(result));
+        switched = result == DISP_CHANGE_SUCCESSFUL;
         // The switch frees the cursor; the game then keeps it in an area of its own, which
         // differs from the whole screen, so that the launcher's confinement shows as a change.
         const int width = GetSystemMetrics(SM_CXSCREEN);
@@ -126,8 +131,8 @@ int Game(double startMs)
             write(FormatEvent({Event::Clip, NowMs(), clip, 0}));
         }
     }
-    if (switchMode) {
-        write(SwitchDisplay(nullptr));
+    if (switched) {
+        write(ModeLine(SwitchDisplay(nullptr)));
     }
     RECT exitClip;
     if (swscanf(Setting(L"STANDIN_EXIT_CLIP").c_str(), L"%ld,%ld,%ld,%ld", &exitClip.left,
