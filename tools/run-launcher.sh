@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Shows Narvelox.exe at work: under Wine on a virtual display, with standin.exe playing
-# FRAV.EXE (it runs 15 s and confines the cursor itself just before it ends, so that the
-# launcher lifting the confinement shows). Prints a timeline a player can read.
+# FRAV.EXE. It runs 15 s: it switches the 1024x768 desktop to 640x480 as it starts, which is
+# why the launcher waits before it reads the screen, switches back before it ends and then
+# confines the cursor itself, so that the launcher lifting the confinement shows. Prints a
+# timeline a player can read.
 #
 #   tools/run-launcher.sh           starts the game through the launcher
 #   tools/run-launcher.sh --norun   a clip-only run: starts nothing, confines the cursor
@@ -44,7 +46,11 @@ standin() { in_session wine "$build/standin.exe" "$@"; }
 launcher=$(windows_path "$demo/Narvelox.exe")
 
 echo "Starting a virtual display and Wine (the first time takes a minute)..."
-"$session_script" start "$session" "$build/standin.exe"
+# Only in a Wine virtual desktop can the game switch the display; --norun and --usage show the
+# plain session, as they always have.
+size=1024x768 game_mode=640x480 exit_clip=300,200,700,500
+[ -z "$mode" ] || size=""
+"$session_script" start "$session" "$build/standin.exe" ${size:+"$size"}
 trap '"$session_script" stop "$session"' EXIT
 
 if [ "$mode" = --usage ]; then
@@ -66,15 +72,19 @@ if [ "$mode" = --usage ]; then
 fi
 
 screen=$(standin clip) # nothing confines the cursor yet, so this is the whole screen
-# A smaller confinement to start from, or the launcher's, to the whole desktop, wouldn't show.
-standin clip 0 0 512 384 >/dev/null
 argument=${mode#--}
 argument=${argument:+/$argument}
-echo "Cursor confined to 0,0-512,384 beforehand, so that the launcher's confinement shows."
+if [ -n "$argument" ]; then
+  # A smaller confinement to start from, or the launcher's, to the whole desktop, wouldn't show.
+  standin clip 0 0 512 384 >/dev/null
+  echo "Cursor confined to 0,0-512,384 beforehand, so that the launcher's confinement shows."
+else
+  echo "The desktop is $size; the game switches the display to $game_mode as it starts."
+fi
 printf 'Running Narvelox.exe%s ' "${argument:+ $argument}"
 cd "$demo"
-STANDIN_LOG=$(windows_path "$demo/game.log") STANDIN_RUN_MS=15000 \
-  STANDIN_EXIT_CLIP=300,200,700,500 standin run "$launcher" ${argument:+"$argument"} >"$demo/timeline" &
+STANDIN_LOG=$(windows_path "$demo/game.log") STANDIN_RUN_MS=15000 STANDIN_MODE=$game_mode \
+  STANDIN_EXIT_CLIP=$exit_clip standin run "$launcher" ${argument:+"$argument"} >"$demo/timeline" &
 while kill -0 $! 2>/dev/null; do
   printf .
   sleep 1
@@ -83,21 +93,31 @@ echo
 wait $!
 echo
 
-# The watcher's timeline (standin.cpp describes both formats) and the game's log, in order.
+# The game's own steps come from its log, the launcher's from the watcher. A display switch
+# frees the cursor until the game confines it again, which the watcher may or may not catch:
+# those moments are left out.
 {
   sed 's/^/launcher /' "$demo/timeline"
   [ ! -f "$demo/game.log" ] || sed 's/^/game /' "$demo/game.log"
-} | sort -s -g -k2,2 | awk -v screen="$screen" -v argument="$argument" '
+} | sort -s -g -k2,2 | awk -v screen="$screen" -v exit_clip="${exit_clip//,/ }" -v argument="$argument" '
   function say(text) { printf "%5.1f s  %s\n", ($2 - start) / 1000, text }
   function rect() { return $4 "," $5 "-" $6 "," $7 }
+  { clip = $4 " " $5 " " $6 " " $7 }
   $1 == "launcher" && $3 == "start" { start = $2; say("launcher started (Narvelox.exe" (argument ? " " argument : "") ")") }
   $1 == "launcher" && $3 == "clip" && seen++ {
-    if ($4 " " $5 " " $6 " " $7 != screen) say("the game confines the cursor to " rect() " as it ends")
-    else if (gameEnded) say("confinement lifted")
-    else say("cursor confined to " rect() " (the desktop)")
+    if (gameEnded && clip == screen) say("confinement lifted")
+    else if (!game && clip == screen) say("cursor confined to " rect() " (the desktop)")
+    else if (own && clip == game) say("cursor confined to " rect() " (the game\x27s screen)")
   }
   $1 == "launcher" && $3 == "end" { say("launcher ended") }
   $1 == "game" && $3 == "cmdline" { say("game started, its command line: " substr($0, index($0, " cmdline ") + 9)) }
+  $1 == "game" && $3 == "mode" && $6 != 0 { say("the game could not switch the display: error " $6) }
+  $1 == "game" && $3 == "mode" && $6 == 0 {
+    say("game switched the display " (game ? "back " : "") "to " $4 "x" $5)
+    if (!game) game = "0 0 " $4 " " $5
+  }
+  $1 == "game" && $3 == "clip" && game && !own++ { say("the game confines the cursor to " rect() " within its screen") }
+  $1 == "game" && $3 == "clip" && clip == exit_clip { say("the game confines the cursor to " rect() " as it ends") }
   $1 == "game" && $3 == "exit" { gameEnded = 1; say("game ended") }
 '
 cd "$root"
