@@ -29,12 +29,12 @@
 //   TIME mode W H RESULT          the same after switching back, if the switch worked
 //   TIME exit                     just before it ends
 // It runs STANDIN_RUN_MS milliseconds from its start (default 15000). STANDIN_MODE="WxH" makes
-// it switch the display to that mode first, as a full-screen game does, and confine the cursor
-// to the centre half of its new screen; it switches back itself before the exit clip, so that
-// the restored mode never races the launcher's lift. STANDIN_EXIT_CLIP="L,T,R,B" makes it
-// confine the cursor to that rectangle just before it ends: logged as a clip line and held
-// 20 ms before the exit line. Without STANDIN_LOG it logs nothing. It opens no window, so it
-// never takes the foreground from anyone.
+// it switch the display to that mode 2 s after its start, as a full-screen game does once it has
+// loaded, and confine the cursor to the centre half of its new screen; it switches back itself
+// before the exit clip, so that the restored mode never races the launcher's lift.
+// STANDIN_EXIT_CLIP="L,T,R,B" makes it confine the cursor to that rectangle just before it ends:
+// logged as a clip line and held 20 ms before the exit line. Without STANDIN_LOG it logs nothing.
+// It opens no window, so it never takes the foreground from anyone.
 #include "Watch.h"
 
 #include <cstdio>
@@ -43,6 +43,11 @@
 #include <io.h>
 
 namespace {
+
+// How long the game loads before it switches the display. A launcher reads the screen within a
+// few hundred milliseconds of its own start, so one that reads it before its delay sees the
+// desktop, never the game's mode, however fast Wine starts the game.
+constexpr DWORD kLoadingMs = 2000;
 
 std::wstring Setting(const wchar_t* name)
 {
@@ -108,6 +113,7 @@ int Game(double startMs)
     bool switched = false;
     if (swscanf(Setting(L"STANDIN_MODE").c_str(), L"%lux%lu", &mode.dmPelsWidth,
                 &mode.dmPelsHeight) == 2) {
+        Sleep(kLoadingMs);
         const LONG result = SwitchDisplay(&mode);
         write(ModeLine(result));
         switched = result == DISP_CHANGE_SUCCESSFUL;
