@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shows Narvelox.exe at work: under Wine on a virtual display, with standin.exe playing
-# FRAV.EXE. It runs 15 s: it switches the 1024x768 desktop to 640x480 as it starts, which is
-# why the launcher waits before it reads the screen, switches back before it ends and then
+# FRAV.EXE. It runs 15 s: it switches the 1024x768 desktop to 640x480 once it has loaded, which
+# is why the launcher waits before it reads the screen, switches back before it ends and then
 # confines the cursor itself, so that the launcher lifting the confinement shows. Prints a
 # timeline a player can read.
 #
@@ -79,7 +79,7 @@ if [ -n "$argument" ]; then
   standin clip 0 0 512 384 >/dev/null
   echo "Cursor confined to 0,0-512,384 beforehand, so that the launcher's confinement shows."
 else
-  echo "The desktop is $size; the game switches the display to $game_mode as it starts."
+  echo "The desktop is $size; the game switches the display to $game_mode once it has loaded."
 fi
 printf 'Running Narvelox.exe%s ' "${argument:+ $argument}"
 cd "$demo"
