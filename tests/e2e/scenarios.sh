@@ -72,7 +72,7 @@ run_case() { # name kind exe game ms mode text
       if (cmdline != (kind ~ /game|started/ ? "FRAV.EXE" : "")) fail("game command line \"" cmdline "\"")
       if (kind ~ /usage|error/ && ended >= 3) fail("the launcher ended at " ended " s, not at once")
       # A switch frees the cursor until the game confines it again: seen or not, by chance.
-      want = kind == "cliponly" ? "^ desktop$" : kind != "game" ? "" : (screen ? "^( screen)? own screen( desktop)?" : "^ desktop") " game desktop$"
+      want = kind == "cliponly" ? "^ desktop$" : kind == "game" ? "^( screen)? own screen( desktop)? game desktop$" : ""
       if (want && clips !~ want) fail("the confinement went:" clips)
       if (want && (confined < 10 || confined >= 10.5)) fail(confined ? "confined at " confined " s" : "never confined to " (screen ? "the screen of the game" : "the desktop"))
       if (kind == "game" && (lifted < gameEnded || lifted >= gameEnded + 0.5))
