@@ -30,6 +30,32 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# qemu-i386 runs Wine's 32-bit programs where the host runs only 64-bit code
+# (tools/standin/wine-session.sh). Bookworm's own qemu 7.2 mishandles MAP_FIXED_NOREPLACE, and
+# Wine can't start under it; bookworm-backports has 10.0. It comes from that suite alone, at the
+# address of the machine's own Debian sources, and without qemu-user-binfmt, which would hand
+# every 32-bit program on the machine to qemu.
+qemu=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || true
+if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu##* }" ge 1:10; then
+  echo "Installing: qemu-user (bookworm-backports)"
+  # The address apt takes the main component of Debian's release CODENAME from; empty if none.
+  debian() { # CODENAME
+    apt-cache policy | awk -v release="n=$1," '/^ +[0-9]+ / { uri = $2 }
+      index($0, release) && /,c=main,/ { print uri; exit }'
+  }
+  if [ -z "$(debian bookworm-backports)" ]; then
+    [ -n "$(debian bookworm)" ] || apt-get update -qq
+    mirror=$(debian bookworm)
+    [ -n "$mirror" ] || { echo "apt has no source of Debian bookworm's main" >&2 && exit 1; }
+    printf '%s\n' "Types: deb" "URIs: $mirror" "Suites: bookworm-backports" \
+      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
+      >/etc/apt/sources.list.d/bookworm-backports.sources
+    apt-get update -qq
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports \
+    --no-install-recommends qemu-user >/dev/null
+fi
+
 # The reproducibility test has reprotest make its second build as this user.
 id narvelox-rebuilder >/dev/null 2>&1 ||
   useradd --system --user-group --no-create-home --shell /usr/sbin/nologin narvelox-rebuilder
