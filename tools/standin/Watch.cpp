@@ -18,15 +18,27 @@ BOOL CALLBACK FindBoxWindow(HWND window, LPARAM found)
     return TRUE;
 }
 
+double Ms(const FILETIME& time)
+{
+    const ULONGLONG ticks = (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    constexpr ULONGLONG kTicksFrom1601To1970 = 116444736000000000ULL;
+    return static_cast<double>(ticks - kTicksFrom1601To1970) / 10000.0;
+}
+
 } // namespace
 
 double NowMs()
 {
     FILETIME now;
     GetSystemTimePreciseAsFileTime(&now);
-    const ULONGLONG ticks = (ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    constexpr ULONGLONG kTicksFrom1601To1970 = 116444736000000000ULL;
-    return static_cast<double>(ticks - kTicksFrom1601To1970) / 10000.0;
+    return Ms(now);
+}
+
+double CreatedMs(HANDLE process)
+{
+    FILETIME created{}, exited, kernel, user;
+    GetProcessTimes(process, &created, &exited, &kernel, &user);
+    return Ms(created);
 }
 
 RECT CurrentClip()
@@ -48,6 +60,9 @@ std::string FormatEvent(const Event& event)
     switch (event.kind) {
     case Event::Start:
         snprintf(line, sizeof line, "%.3f start %lu", event.ms, event.value);
+        break;
+    case Event::Created:
+        snprintf(line, sizeof line, "%.3f created", event.ms);
         break;
     case Event::Clip:
         snprintf(line, sizeof line, "%.3f clip %ld %ld %ld %ld", event.ms, r.left, r.top, r.right,
@@ -75,6 +90,7 @@ bool RunAndWatch(std::wstring commandLine, Watched& watched,
     CloseHandle(process.hThread);
     watched.process = process.hProcess;
     watched.events = {{Event::Start, startMs, {}, process.dwProcessId},
+                      {Event::Created, CreatedMs(process.hProcess), {}, 0},
                       {Event::Clip, startMs, clip, 0}};
     double endMs = 0;
     for (;;) {

@@ -16,12 +16,14 @@ constexpr wchar_t kLauncherTitle[] = L"Zintrok - Narvelox";
 // Milliseconds since 1970-01-01 UTC from the system's precise clock. Every process reads the
 // same clock, so times logged by the watcher and by the stand-in game compare directly.
 double NowMs();
+// The same clock's reading for the time Windows keeps of when a process was created.
+double CreatedMs(HANDLE process);
 
 RECT CurrentClip();
 bool SameRect(const RECT& a, const RECT& b);
 
 struct Event {
-    enum Kind { Start, Clip, End } kind;
+    enum Kind { Start, Created, Clip, End } kind;
     double ms;
     RECT clip;   // Clip: the confinement from now on
     DWORD value; // Start: process id; End: exit code
@@ -31,7 +33,8 @@ std::string FormatEvent(const Event& event);
 
 struct Watched {
     HANDLE process = nullptr;
-    std::vector<Event> events; // Start, the confinement then, each change, End, later changes
+    std::vector<Event> events; // Start, Created, the confinement at the start, each change, End,
+                               // later changes
 };
 
 // Starts commandLine exactly as given, then polls the confinement every couple of

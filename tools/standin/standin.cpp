@@ -13,6 +13,7 @@
 //
 // The timeline of `run`, one event a line, each line "TIME EVENT VALUES":
 //   TIME start PID                just before CreateProcessW; PID of the started process
+//   TIME created                  when Windows created that process (GetProcessTimes)
 //   TIME clip L T R B             the confinement: first as it was at the start, then at each
 //                                 change (polled every ~2 ms). With no confinement it reads
 //                                 as the whole screen.
@@ -22,6 +23,7 @@
 //
 // The game's log (appended to the file named by STANDIN_LOG), same line format:
 //   TIME start PID                the very first thing the game does
+//   TIME created                  when Windows created the game's process
 //   TIME cmdline TEXT             its command line exactly (GetCommandLineW, in UTF-8)
 //   TIME mode W H RESULT          STANDIN_MODE only: the screen's size after the switch, and
 //                                 what ChangeDisplaySettingsW returned (0 done, -2 bad mode)
@@ -105,6 +107,7 @@ int Game(double startMs)
                   nullptr);
     };
     write(FormatEvent({Event::Start, startMs, {}, GetCurrentProcessId()}));
+    write(FormatEvent({Event::Created, CreatedMs(GetCurrentProcess()), {}, 0}));
     write(Stamped(NowMs(), "cmdline " + Utf8(GetCommandLineW())));
 
     DEVMODEW mode{};
