@@ -172,7 +172,8 @@ run)
   ;;
 stop)
   if [ -s "$dir/display" ]; then
-    (enter && wineserver -k) 2>/dev/null || true
+    # -w: a server still ending holds the prefix, and the next session's server would give up.
+    (enter && wineserver -k && wineserver -w) 2>/dev/null || true
   fi
   # Only the Xvfb this session started, should its process id have been reused since.
   pid=$(cat "$dir/xvfb.pid" 2>/dev/null) || true
