@@ -12,6 +12,8 @@
 #                                       display's 1024x768 holds it at up to that size
 #   wine-session.sh run DIR CMD...      runs CMD (e.g. wine x.exe) in the session
 #   wine-session.sh stop DIR            ends the session's Wine processes and its display
+# DIR/way holds the way the session runs 32-bit code (below), DIR/hold.pid the process id of the
+# idle standin.exe that keeps its desktop.
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
 # 32-bit code. So start finds out which way this host takes, by trying, prints it once and keeps
@@ -89,17 +91,15 @@ enter() {
   # No installer prompts for Mono or Gecko, no menu entries on the host.
   export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
   way=()
-  [ "$(cat "$dir/way")" = native ] || way=("${emulated[@]}")
+  [ "$(cat "$dir/way" 2>/dev/null)" != emulated ] || way=("${emulated[@]}")
 }
 
 # One step of the start, its output in DIR/NAME.log: if it fails, the start says which step it
 # was and shows the end of that log.
 step() { # NAME CMD...
-  local name=$1 status=0
+  local name=$1
   shift
-  "$@" </dev/null >>"$dir/$name.log" 2>&1 || status=$?
-  [ "$status" -ne 0 ] || return 0
-  failed "$name" "exit code $status"
+  "$@" </dev/null >>"$dir/$name.log" 2>&1 || failed "$name" "exit code $?"
 }
 failed() { # NAME WHAT
   echo "wine-session: $1 failed ($2); the end of $dir/$1.log:" >&2
