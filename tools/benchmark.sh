@@ -54,7 +54,6 @@ progress() { printf '\r  %-50s' "$1..."; }
 fmt() { awk '{ printf "%.1f", $1 }'; }
 
 way=$(cat "$session/way")
-[ "$way" = native ] || way="emulated (qemu $(qemu-i386 --version | awk 'NR == 1 { print $3 }'))"
 echo "Benchmark: $runs launch runs and $runs direct starts of the game, under" \
   "$(in_session wine --version), 32-bit code $way"
 late=() late_watched=() lift=() gone=() via_launcher=() direct=()

@@ -12,8 +12,8 @@
 #                                       display's 1024x768 holds it at up to that size
 #   wine-session.sh run DIR CMD...      runs CMD (e.g. wine x.exe) in the session
 #   wine-session.sh stop DIR            ends the session's Wine processes and its display
-# DIR/way holds the way the session runs 32-bit code (below), DIR/hold.pid the process id of the
-# idle standin.exe that keeps its desktop.
+# DIR/way names the way the session runs 32-bit code (below), "native" or "emulated (qemu-i386
+# VERSION)"; DIR/hold.pid holds the process id of the idle standin.exe that keeps its desktop.
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
 # 32-bit code. So start finds out which way this host takes, by trying, prints it once and keeps
@@ -69,12 +69,11 @@ choose_way() {
   esac
   local -A why=([native]="$(why_not native)" [emulated]="$(why_not emulated)")
   if [ "$wanted" != emulated ] && [ -z "${why[native]}" ]; then
-    echo "32-bit code: native"
     echo native >"$dir/way"
+    echo "32-bit code: native"
   elif [ "$wanted" != native ] && [ -z "${why[emulated]}" ]; then
-    echo "32-bit code: emulated (qemu-i386 $(qemu-i386 --version | awk 'NR == 1 { print $3 }')):" \
-      "${why[native]:-NARVELOX_32BIT=emulated asks for it}"
-    echo emulated >"$dir/way"
+    echo "emulated (qemu-i386 $(qemu-i386 --version | awk 'NR == 1 { print $3 }'))" >"$dir/way"
+    echo "32-bit code: $(cat "$dir/way"): ${why[native]:-NARVELOX_32BIT=emulated asks for it}"
   elif [ -n "$wanted" ] && { [ -z "${why[native]}" ] || [ -z "${why[emulated]}" ]; }; then
     echo "32-bit code: $wanted cannot run here: ${why[$wanted]}" >&2
     exit 77
@@ -91,7 +90,7 @@ enter() {
   # No installer prompts for Mono or Gecko, no menu entries on the host.
   export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
   way=()
-  [ "$(cat "$dir/way" 2>/dev/null)" != emulated ] || way=("${emulated[@]}")
+  [[ $(cat "$dir/way" 2>/dev/null) != emulated* ]] || way=("${emulated[@]}")
 }
 
 # One step of the start, its output in DIR/NAME.log: if it fails, the start says which step it
