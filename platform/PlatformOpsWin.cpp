@@ -17,11 +17,16 @@ namespace {
 
 constexpr wchar_t ProgramTitle[] = L"Zintrok - Narvelox";
 
-// The startup record is handed over byte for byte, so it must be laid out as STARTUPINFOA.
+// The startup record is handed over byte for byte, so it must be laid out as STARTUPINFOA. The
+// other two records are copied field by field, and laid out as their structures all the same.
 static_assert(sizeof(StartupRecord) == sizeof(STARTUPINFOA));
 static_assert(offsetof(StartupRecord, dwFlags) == offsetof(STARTUPINFOA, dwFlags));
 static_assert(offsetof(StartupRecord, lpReserved2) == offsetof(STARTUPINFOA, lpReserved2));
 static_assert(offsetof(StartupRecord, hStdError) == offsetof(STARTUPINFOA, hStdError));
+static_assert(sizeof(ScreenRect) == sizeof(RECT) &&
+              offsetof(ScreenRect, bottom) == offsetof(RECT, bottom));
+static_assert(sizeof(ProcessRecord) == sizeof(PROCESS_INFORMATION) &&
+              offsetof(ProcessRecord, dwThreadId) == offsetof(PROCESS_INFORMATION, dwThreadId));
 
 // Ends the program with the system's own fatal error box; the launcher shows none of its own.
 [[noreturn]] void FailFatally(const wchar_t* what)
