@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian 12, the Debian packages that building and testing need, and the
 # user the reproducibility test builds as. Only what is missing is installed, so running it again
-# costs a few seconds.
+# costs a few seconds, and once root has run it, it asks nothing of any other user.
 set -euo pipefail
+
+# Says, before a step that needs root, what it does; and where it isn't root, that it can't.
+as_root() { # WHAT
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "$1 needs root: run tools/install-deps.sh as root once, then run this again." >&2
+    exit 1
+  fi
+  echo "$1, as root."
+}
 
 packages=(
   cmake g++ libgtest-dev                  # host build and its tests
@@ -22,7 +31,7 @@ for package in "${packages[@]}"; do
     missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+  as_root "Installing ${missing[*]} with apt-get"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
@@ -37,7 +46,7 @@ fi
 # every 32-bit program on the machine to qemu.
 qemu=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || true
 if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu##* }" ge 1:10; then
-  echo "Installing: qemu-user (bookworm-backports)"
+  as_root "Installing qemu-user from bookworm-backports with apt-get"
   # The address apt takes the main component of Debian's release CODENAME from; empty if none.
   debian() { # CODENAME
     apt-cache policy | awk -v release="n=$1," '/^ +[0-9]+ / { uri = $2 }
@@ -57,5 +66,7 @@ if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu#
 fi
 
 # The reproducibility test has reprotest make its second build as this user.
-id narvelox-rebuilder >/dev/null 2>&1 ||
+if ! id narvelox-rebuilder >/dev/null 2>&1; then
+  as_root "Adding the system user narvelox-rebuilder"
   useradd --system --user-group --no-create-home --shell /usr/sbin/nologin narvelox-rebuilder
+fi
