@@ -9,8 +9,9 @@
 #   tools/run-launcher.sh --norun   a clip-only run: starts nothing, confines the cursor
 #   tools/run-launcher.sh --usage   shows the usage box, saves a picture of it, dismisses it
 #
-# On a fresh Debian 12 machine run it as root: it installs what is missing first.
+# It installs what is missing first, which needs root; once that is done, any user can run it.
 set -euo pipefail
+. "$(dirname "$0")/harness/session.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 
@@ -23,46 +24,42 @@ case $mode in
   ;;
 esac
 
-tools/install-deps.sh
-echo "Building the windows preset..."
-log=$(mktemp)
-if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1; then
-  cat "$log" >&2
-  exit 1
+if ! session_owned; then
+  tools/install-deps.sh
+  echo "Building the windows preset..."
+  log=$(mktemp)
+  if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1; then
+    cat "$log" >&2
+    exit 1
+  fi
+  rm -f "$log"
 fi
-rm -f "$log"
+session_own "$@"
 
 build=$root/build/windows
-session=$root/build/demo-wine
 demo=$root/build/demo # the game's folder: the launcher, and the stand-in as FRAV.EXE
 rm -rf "$demo"
 mkdir -p "$demo"
 cp "$build/Narvelox.exe" "$demo/"
 cp "$build/standin.exe" "$demo/FRAV.EXE"
-windows_path() { echo "Z:${1//\//\\}"; }
-session_script=$root/tools/standin/wine-session.sh
-in_session() { "$session_script" run "$session" "$@"; }
-standin() { in_session wine "$build/standin.exe" "$@"; }
-launcher=$(windows_path "$demo/Narvelox.exe")
 
 echo "Starting a virtual display and Wine (the first time takes a minute)..."
 # Only in a Wine virtual desktop can the game switch the display; --norun and --usage show the
 # plain session, as they always have.
-size=1024x768 game_mode=640x480 exit_clip=300,200,700,500
+size=1024x768 game_mode=640x480 exit_clip="300 200 700 500"
 [ -z "$mode" ] || size=""
-"$session_script" start "$session" "$build/standin.exe" ${size:+"$size"}
-trap '"$session_script" stop "$session"' EXIT
+session_start "$root/build/demo-wine" "$build/standin.exe" $size
 
 if [ "$mode" = --usage ]; then
-  standin run "$launcher" "/?" >/dev/null &
-  box=$(standin box | tr -d '\r')
+  watch "$demo" "$demo/Narvelox.exe" "/?" &
+  shown=$!
+  box=$(standin box)
   read -r _ left top right bottom <<<"${box%%$'\n'*}"
   sleep 0.5 # lets it finish painting
   picture=$root/build/usage-box.png
-  DISPLAY=":$(cat "$session/display")" import -window root \
-    -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$picture"
+  import -window root -crop "$((right - left))x$((bottom - top))+$left+$top" +repage "$picture"
   standin box dismiss >/dev/null
-  wait
+  wait $shown
   echo "Narvelox.exe /? shows a box captioned \"Zintrok - Narvelox\" that says:"
   echo
   sed 's/^/    /' <<<"${box#*$'\n'}"
@@ -71,7 +68,7 @@ if [ "$mode" = --usage ]; then
   exit 0
 fi
 
-screen=$(standin clip) # nothing confines the cursor yet, so this is the whole screen
+desktop=$(standin clip) # nothing confines the cursor yet, so this is the whole screen
 argument=${mode#--}
 argument=${argument:+/$argument}
 if [ -n "$argument" ]; then
@@ -82,9 +79,8 @@ else
   echo "The desktop is $size; the game switches the display to $game_mode once it has loaded."
 fi
 printf 'Running Narvelox.exe%s ' "${argument:+ $argument}"
-cd "$demo"
-STANDIN_LOG=$(windows_path "$demo/game.log") STANDIN_RUN_MS=15000 STANDIN_MODE=$game_mode \
-  STANDIN_EXIT_CLIP=$exit_clip standin run "$launcher" ${argument:+"$argument"} >"$demo/timeline" &
+(cd "$demo" && STANDIN_RUN_MS=15000 STANDIN_MODE=$game_mode STANDIN_EXIT_CLIP=${exit_clip// /,} \
+  watch "$demo" "$demo/Narvelox.exe" "$argument") &
 while kill -0 $! 2>/dev/null; do
   printf .
   sleep 1
@@ -96,31 +92,34 @@ echo
 # The game's own steps come from its log, the launcher's from the watcher. A display switch
 # frees the cursor until the game confines it again, which the watcher may or may not catch:
 # those moments are left out.
-{
-  sed 's/^/launcher /' "$demo/timeline"
-  [ ! -f "$demo/game.log" ] || sed 's/^/game /' "$demo/game.log"
-} | sort -s -g -k2,2 | awk -v screen="$screen" -v exit_clip="${exit_clip//,/ }" -v argument="$argument" '
-  function say(text) { printf "%5.1f s  %s\n", ($2 - start) / 1000, text }
-  function rect() { return $4 "," $5 "-" $6 "," $7 }
-  { clip = $4 " " $5 " " $6 " " $7 }
-  $1 == "launcher" && $3 == "start" { start = $2; say("launcher started (Narvelox.exe" (argument ? " " argument : "") ")") }
-  $1 == "launcher" && $3 == "clip" && seen++ {
-    if (gameEnded && clip == screen) say("confinement lifted")
-    else if (!game && clip == screen) say("cursor confined to " rect() " (the desktop)")
-    else if (own && clip == game) say("cursor confined to " rect() " (the game\x27s screen)")
-  }
-  $1 == "launcher" && $3 == "end" { say("launcher ended") }
-  $1 == "game" && $3 == "cmdline" { say("game started, its command line: " substr($0, index($0, " cmdline ") + 9)) }
-  $1 == "game" && $3 == "mode" && $6 != 0 { say("the game could not switch the display: error " $6) }
-  $1 == "game" && $3 == "mode" && $6 == 0 {
-    say("game switched the display " (game ? "back " : "") "to " $4 "x" $5)
-    if (!game) game = "0 0 " $4 " " $5
-  }
-  $1 == "game" && $3 == "clip" && game && !own++ { say("the game confines the cursor to " rect() " within its screen") }
-  $1 == "game" && $3 == "clip" && clip == exit_clip { say("the game confines the cursor to " rect() " as it ends") }
-  $1 == "game" && $3 == "exit" { gameEnded = 1; say("game ended") }
-'
-cd "$root"
+IFS=x read -r width height <<<"$game_mode"
+timeline "$demo" 'function say(text) { printf "%5.1f s  %s\n", at[i] - at[find("watcher", "start")], text }
+  function rect(   r) { split(raw[i], r, " "); return r[1] "," r[2] "-" r[3] "," r[4] }
+  END {
+    before = find("watcher", "clip") # the confinement the watcher found
+    for (i = 1; i <= n; i++) {
+      event = who[i] " " what[i]
+      if (event == "watcher start") say("launcher started (Narvelox.exe" (argument ? " " argument : "") ")")
+      else if (event == "watcher clip" && i != before && values[i] == "desktop") {
+        if (gameEnded) say("confinement lifted")
+        else if (!switched) say("cursor confined to " rect() " (the desktop)")
+      } else if (event == "watcher clip" && values[i] == "screen" && ownSeen)
+        say("cursor confined to " rect() " (the game\x27s screen)")
+      else if (event == "watcher end") say("launcher ended")
+      else if (event == "game cmdline") say("game started, its command line: " values[i])
+      else if (event == "game mode") {
+        split(values[i], mode, " ")
+        if (mode[3] != 0) say("the game could not switch the display: error " mode[3])
+        else say("game switched the display " (switched++ ? "back " : "") "to " mode[1] "x" mode[2])
+      } else if (event == "game clip" && values[i] == "own" && !ownSeen++)
+        say("the game confines the cursor to " rect() " within its screen")
+      else if (event == "game clip" && values[i] == "exit") say("the game confines the cursor to " rect() " as it ends")
+      else if (event == "game exit") {
+        gameEnded = 1
+        say("game ended")
+      }
+    }
+  }' -v argument="$argument" -v rects="desktop=$desktop;exit=$exit_clip;screen=0 0 $width $height;own=$((width / 4)) $((height / 4)) $((width * 3 / 4)) $((height * 3 / 4))"
 if [ -n "$argument" ]; then
   read -r left top right bottom <<<"$(standin clip)"
   echo "After the launcher the cursor stays confined to $left,$top-$right,$bottom."

@@ -7,6 +7,21 @@ namespace {
 constexpr DWORD kPollMs = 2;
 constexpr double kSettleMs = 300; // changes this soon after the end are still listed
 
+// The current environment, with Wine's debug channels set to trace the calls the relay settings
+// name. Wine reads them when the process starts, so the watcher's own stay as they were.
+std::wstring TracingEnvironment()
+{
+    std::wstring block;
+    wchar_t* const all = GetEnvironmentStringsW();
+    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        if (_wcsnicmp(entry, L"WINEDEBUG=", 10) != 0) {
+            block.append(entry).push_back(L'\0');
+        }
+    }
+    FreeEnvironmentStringsW(all);
+    return block.append(L"WINEDEBUG=-all,+relay").append(1, L'\0'); // and data()'s own
+}
+
 BOOL CALLBACK FindBoxWindow(HWND window, LPARAM found)
 {
     wchar_t title[64];
@@ -75,15 +90,17 @@ std::string FormatEvent(const Event& event)
     return line;
 }
 
-bool RunAndWatch(std::wstring commandLine, Watched& watched,
+bool RunAndWatch(std::wstring commandLine, bool trace, Watched& watched,
                  const std::function<void(const Watched&)>& onPoll)
 {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    std::wstring environment = trace ? TracingEnvironment() : std::wstring();
     PROCESS_INFORMATION process{};
     RECT clip = CurrentClip();
     const double startMs = NowMs();
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, trace ? environment.data() : nullptr, nullptr,
                         &startup, &process)) {
         return false;
     }

@@ -39,8 +39,9 @@ struct Watched {
 
 // Starts commandLine exactly as given, then polls the confinement every couple of
 // milliseconds until the process has ended and 300 ms more have passed. onPoll runs after
-// every poll. Returns false if nothing started.
-bool RunAndWatch(std::wstring commandLine, Watched& watched,
+// every poll. With trace, Wine traces the process's calls (its relay trace, to standard error:
+// the harness times each line as it arrives). Returns false if nothing started.
+bool RunAndWatch(std::wstring commandLine, bool trace, Watched& watched,
                  const std::function<void(const Watched&)>& onPoll);
 
 // The launcher's message box: a visible top-level window captioned kLauncherTitle. Null while

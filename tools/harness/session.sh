@@ -1,188 +1,244 @@
-#!/usr/bin/env bash
-# A Wine session of its own, for the end-to-end tests, the demo and the benchmark: a virtual
-# display (Xvfb), a Wine prefix, and one wineserver and one desktop kept from start to stop. The
-# cursor confinement belongs to the desktop and outlasts the process that set it, so everything
-# that watches it must share one session, and nobody else's.
+# The harness under every run of Narvelox.exe in Wine. The end-to-end tests, the demo and the
+# benchmark source this file and say only what they run and what they check:
 #
-#   wine-session.sh start DIR STANDIN [WxH]
-#                                       starts the display and Wine; DIR/prefix is the prefix,
-#                                       STANDIN the path of standin.exe. With WxH, Wine's desktop
-#                                       is a virtual desktop of that size, where a game can switch
-#                                       the display mode as it can't on the bare display; the
-#                                       display's 1024x768 holds it at up to that size
-#   wine-session.sh run DIR CMD...      runs CMD (e.g. wine x.exe) in the session
-#   wine-session.sh stop DIR            ends the session's Wine processes and its display
-# DIR/way names the way the session runs 32-bit code (below), "native" or "emulated (qemu-i386
-# VERSION)"; DIR/hold.pid holds the process id of the idle standin.exe that keeps its desktop.
+#   session_own ARGS...      runs the calling script again, with ARGS, as the first process of
+#                            namespaces of its own, and exits with its status. In that second run
+#                            session_owned is true and session_own returns at once, so what must
+#                            happen on the host (installing, building) goes before it, under
+#                            `if ! session_owned`. Source this file before changing folders.
+#   session_start DIR STANDIN [WxH]
+#                            starts a virtual display and Wine. DIR keeps the prefix (DIR/prefix),
+#                            reused by the next session, and the logs of the start; STANDIN is
+#                            the path of standin.exe. With WxH, Wine's desktop is a virtual desktop
+#                            of that size, where a game can switch the display mode as it can't on
+#                            the bare display; the display's 1024x768 holds it up to that size.
+#   in_session CMD...        runs CMD (e.g. wine reg ...) in the session
+#   standin ROLE [ARGS...]   runs standin.exe in one of its roles (standin.cpp)
+#   watch DIR EXE [TEXT]     runs EXE (a Linux path) with the argument text TEXT under the watcher:
+#                            DIR/timeline is the watcher's timeline, DIR/game.log the stand-in
+#                            game's, with the game's STANDIN_* settings taken from the caller, and
+#                            with STANDIN_TRACE=1 DIR/calls the calls Wine traced
+#   windows_path PATH        PATH as Wine's programs see it
+#   timeline DIR PROGRAM [AWK_OPTION...]
+#                            runs the awk PROGRAM on DIR's timelines, read by timeline.awk
+#
+# The session ends with the script, however the script ends. Its first process is the script
+# itself, in a PID namespace of its own: when it ends, the kernel ends every other process in
+# there. The script's first run waits outside as the owner: if the owner ends, by an exit, Ctrl-C,
+# SIGTERM or even SIGKILL, the namespace goes with it (setpriv --pdeathsig, unshare
+# --kill-child). A user namespace lets any user make the others. A network namespace and a /tmp
+# of its own keep the session's sockets and locks, which Xvfb and Wine name after fixed paths
+# under /tmp, apart from every other session's and the host's.
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
-# 32-bit code. So start finds out which way this host takes, by trying, prints it once and keeps
-# it for the session:
+# 32-bit code. session_start finds out which way this host takes, by trying, prints it once and
+# keeps it in session_way (and DIR/way):
 #   native     the host runs them itself
-#   emulated   qemu-i386 runs them, in a user and mount namespace of the session's own whose
-#              binfmt_misc hands it every i386 program; nothing outside the session sees that
+#   emulated   qemu-i386 runs them: the session's binfmt_misc, which no process outside its
+#              namespaces sees, hands it every i386 program
 # NARVELOX_32BIT=emulated takes the emulated way even where the host could run them itself, and
-# NARVELOX_32BIT=native only the native way.
-set -euo pipefail
-command=$1
-dir=$(realpath -m "$2")
-shift 2
+# NARVELOX_32BIT=native only the native way. A way asked for that can't run here exits 77 where
+# the other way can, so that a test of it skips; where neither can, 1.
+
+harness=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+session_script=$(realpath "$0") # before the script changes its folder
+session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
+
+session_own() {
+  if session_owned; then
+    session_private_tmp
+    return 0
+  fi
+  # In the background, where a script's SIGINT doesn't reach, so that it ends the owner alone.
+  NARVELOX_SESSION=owned setpriv --pdeathsig KILL -- unshare --user --map-root-user --mount \
+    --net --pid --fork --kill-child --mount-proc -- "$BASH" "$session_script" "$@" &
+  local owned=$! status=0
+  # unshare passes no signal on to its child: the owner ends the namespace itself.
+  trap 'kill -KILL $owned; exit 130' INT
+  trap 'kill -KILL $owned; exit 143' TERM
+  wait $owned || status=$?
+  exit $status
+}
+
+# A tmpfs over /tmp, in which only the project's folder is seen, should it lie under /tmp.
+session_private_tmp() {
+  local project top="" host
+  project=$(realpath "$harness/../..")
+  [[ $project != /tmp/* ]] || top=${project#/tmp/} top=${top%%/*}
+  exec {host}</tmp
+  mount -t tmpfs -o mode=1777 tmpfs /tmp
+  if [ -n "$top" ]; then
+    mkdir "/tmp/$top"
+    # Through the descriptor: the host's /tmp/TOP is hidden by its path, not by its inode.
+    mount --no-canonicalize --rbind "/proc/self/fd/$host/$top" "/tmp/$top"
+  fi
+  exec {host}<&-
+}
+
+session_start() { # DIR STANDIN [WxH]
+  session_dir=$(realpath -m "$1") session_standin=$(realpath "$2")
+  local size=${3:-}
+  mkdir -p "$session_dir"
+  rm -f "$session_dir"/*.log
+  session_choose_way
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$session_dir/display" \
+    </dev/null >"$session_dir/xvfb.log" 2>&1 &
+  local _
+  for _ in $(seq 100); do
+    [ -s "$session_dir/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$session_dir/display" ] || session_failed xvfb "no display within 10 s"
+  export DISPLAY=":$(cat "$session_dir/display")" WINEPREFIX=$session_dir/prefix WINEDEBUG=-all
+  # No installer prompts for Mono or Gecko, no menu entries on the host.
+  export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+  trap session_stop EXIT
+  local made=""
+  [ ! -f "$WINEPREFIX/system.reg" ] || made=1
+  mkdir -p "$WINEPREFIX"
+  # -p: the server stays when no Wine program runs.
+  session_step wineserver wineserver -p
+  [ -n "$made" ] || session_step wineboot wineboot -i
+  # No window manager runs on the display: Wine then frames its windows itself, and doesn't
+  # wait two seconds for a window manager to confirm that a closed box has gone.
+  # With a size, the desktop named Default is a virtual one; without, "-" deletes the setting.
+  local desktop=- desktop_size=-
+  [ -z "$size" ] || desktop='"Default"' desktop_size="\"$size\""
+  printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]' '"Managed"="N"' "" \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer]' "\"Desktop\"=$desktop" "" \
+    '[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]' "\"Default\"=$desktop_size" \
+    >"$session_dir/settings.reg"
+  session_step reg wine reg import "$(windows_path "$session_dir/settings.reg")"
+  # Wine reads which desktop to use, and its size, only when it starts the desktop, which wineboot
+  # or an earlier session did: so the server starts again.
+  session_step wineserver wineserver -k
+  session_step wineserver wineserver -w
+  session_step wineserver wineserver -p
+  # Keeps the desktop, and with it any confinement, for the whole session (standin.cpp, Hold).
+  wine "$session_standin" hold </dev/null >"$session_dir/hold.log" 2>&1 &
+  local hold=$!
+  for _ in $(seq 300); do
+    grep -q ready "$session_dir/hold.log" && return 0
+    kill -0 $hold 2>/dev/null || session_failed hold "standin.exe hold ended"
+    sleep 0.1
+  done
+  session_failed hold "Wine's desktop did not come up within 30 s"
+}
+
+# Lets the wineserver write the prefix's registry and end; the kernel ends the rest.
+session_stop() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
+
+# One step of the start, its output in DIR/NAME.log: if it fails, the start says which step it
+# was and shows the end of that log.
+session_step() { # NAME CMD...
+  local name=$1
+  shift
+  "$@" </dev/null >>"$session_dir/$name.log" 2>&1 || session_failed "$name" "exit code $?"
+}
+session_failed() { # NAME WHAT
+  echo "session: $1 failed ($2); the end of $session_dir/$1.log:" >&2
+  tail -n 20 "$session_dir/$1.log" | sed 's/^/  /' >&2
+  exit 1
+}
 
 wine32=/usr/lib/wine/wine # Wine's loader of 32-bit programs: itself an i386 program
-# Runs a command inside a new user and mount namespace where the kernel hands every i386 ELF
-# program to qemu-i386. The pattern is qemu's own for i386: ELF, 32-bit, little-endian, an
-# executable or shared object (the last \xfe), for the 386. F opens qemu-i386 once, here; P
-# keeps the program's argv[0].
-emulated=(unshare --user --map-root-user --mount sh -ec '
-  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || {
-    echo "Linux $(uname -r) gives no user namespace a binfmt_misc of its own (6.7 and later do)" >&2
-    exit 126
-  }
-  printf ":narvelox-i386:M::%s:%s:/usr/bin/qemu-i386:FP\n" \
-    "\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00" \
-    "\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff" \
-    >/proc/sys/fs/binfmt_misc/register
-  exec "$@"' sh)
 
-# Prints why WAY can't run 32-bit Wine here; nothing if it can.
-why_not() { # WAY
+# Why WAY can't run 32-bit Wine here; nothing if it can. The emulated way's answer leaves qemu
+# registered for the session.
+session_why_not() { # WAY
   local output
   if [ "$1" = native ]; then
     output=$("$wine32" --version 2>&1) && return 0
     [[ $output != *"Exec format error"* ]] || output="this host runs only 64-bit code"
   elif ! command -v qemu-i386 >/dev/null; then
     output="qemu-i386 is missing (tools/install-deps.sh installs it)"
+  elif ! mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null; then
+    output="Linux $(uname -r) gives no user namespace a binfmt_misc of its own (6.7 and later do)"
   else
-    output=$("${emulated[@]}" "$wine32" --version 2>&1) && return 0
+    # qemu's own pattern for i386: ELF, 32-bit, little-endian, an executable or shared object
+    # (the last \xfe), for the 386. F opens qemu-i386 once, here; P keeps the program's argv[0].
+    printf ":narvelox-i386:M::%s:%s:/usr/bin/qemu-i386:FP\n" \
+      "\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00" \
+      "\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff" \
+      >/proc/sys/fs/binfmt_misc/register
+    output=$("$wine32" --version 2>&1) && return 0
   fi
   tail -n 1 <<<"$output"
 }
 
-# Picks the session's way, prints it and writes it to DIR/way: the native way where it runs,
-# unless NARVELOX_32BIT names one. A way asked for that can't run here exits 77 where the other
-# way can, so that a test of it skips; where neither can, 1.
-choose_way() {
-  local wanted=${NARVELOX_32BIT:-}
+# Picks the session's way, prints it and keeps it: the native way where it runs, unless
+# NARVELOX_32BIT names one.
+session_choose_way() {
+  local wanted=${NARVELOX_32BIT:-} native emulated=""
   case $wanted in
   "" | native | emulated) ;;
   *) echo "NARVELOX_32BIT is native, emulated or unset, not \"$wanted\"" >&2 && exit 2 ;;
   esac
-  local -A why=([native]="$(why_not native)" [emulated]="$(why_not emulated)")
-  if [ "$wanted" != emulated ] && [ -z "${why[native]}" ]; then
-    echo native >"$dir/way"
+  native=$(session_why_not native)
+  if [ "$wanted" = emulated ] || [ -n "$native" ]; then
+    emulated=$(session_why_not emulated)
+  fi
+  if [ "$wanted" != emulated ] && [ -z "$native" ]; then
+    session_way=native
     echo "32-bit code: native"
-  elif [ "$wanted" != native ] && [ -z "${why[emulated]}" ]; then
-    echo "emulated (qemu-i386 $(qemu-i386 --version | awk 'NR == 1 { print $3 }'))" >"$dir/way"
-    echo "32-bit code: $(cat "$dir/way"): ${why[native]:-NARVELOX_32BIT=emulated asks for it}"
-  elif [ -n "$wanted" ] && { [ -z "${why[native]}" ] || [ -z "${why[emulated]}" ]; }; then
-    echo "32-bit code: $wanted cannot run here: ${why[$wanted]}" >&2
+  elif [ "$wanted" != native ] && [ -z "$emulated" ]; then
+    session_way=emulated session_qemu=$(qemu-i386 --version | awk 'NR == 1 { print $3 }')
+    echo "32-bit code: emulated (qemu-i386 $session_qemu): ${native:-NARVELOX_32BIT=emulated asks for it}"
+  elif [ -n "$wanted" ] && { [ -z "$native" ] || [ -z "$emulated" ]; }; then
+    echo "32-bit code: $wanted cannot run here: $([ "$wanted" = native ] && echo "$native" || echo "$emulated")" >&2
     exit 77
   else
-    echo "32-bit code: cannot run here; native: ${why[native]}; emulated: ${why[emulated]}" >&2
+    echo "32-bit code: cannot run here; native: $native; emulated: $emulated" >&2
     exit 1
   fi
+  echo "$session_way" >"$session_dir/way"
 }
 
-enter() {
-  local display
-  display=$(cat "$dir/display")
-  export WINEPREFIX=$dir/prefix WINEDEBUG=-all DISPLAY=":$display"
-  # No installer prompts for Mono or Gecko, no menu entries on the host.
-  export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-  way=()
-  [[ $(cat "$dir/way" 2>/dev/null) != emulated* ]] || way=("${emulated[@]}")
+# Through files: Wine's helper processes would otherwise keep our output open.
+in_session() { # CMD...
+  local output status=0
+  output=$(mktemp -d)
+  "$@" </dev/null >"$output/out" 2>"$output/err" || status=$?
+  cat "$output/out"
+  cat "$output/err" >&2
+  rm -rf "$output"
+  return $status
 }
 
-# One step of the start, its output in DIR/NAME.log: if it fails, the start says which step it
-# was and shows the end of that log.
-step() { # NAME CMD...
-  local name=$1
-  shift
-  "$@" </dev/null >>"$dir/$name.log" 2>&1 || failed "$name" "exit code $?"
-}
-failed() { # NAME WHAT
-  echo "wine-session: $1 failed ($2); the end of $dir/$1.log:" >&2
-  tail -n 20 "$dir/$1.log" | sed 's/^/  /' >&2
-  exit 1
+standin() { in_session wine "$session_standin" "$@"; }
+
+# A run that hangs ends after a minute, so that the next one still runs. Its output goes to files,
+# which no Wine helper process can keep open.
+watch() { # DIR EXE [TEXT]
+  rm -f "$1/game.log"
+  STANDIN_LOG=$(windows_path "$1/game.log") timeout 60 wine "$session_standin" run \
+    "$(windows_path "$2")" ${3:+"$3"} </dev/null >"$1/timeline" 2> >(session_calls >"$1/calls") ||
+    true
+  touch "$1/game.log" # no game may have run
 }
 
-case $command in
-start)
-  "$0" stop "$dir" # whatever an interrupted run left behind
-  mkdir -p "$dir"
-  rm -f "$dir"/*.log
-  # A start that fails halfway, or is interrupted, leaves nothing running: its callers only
-  # learn to stop the session once it has started.
-  trap 'exit 1' INT TERM
-  trap 'status=$?; [ "$status" -eq 0 ] || "$0" stop "$dir"' EXIT
-  choose_way
-  # Xvfb picks a free display and writes its number once it accepts clients. setsid and the
-  # redirections detach it, so whoever started us (CTest) doesn't wait for it.
-  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-    3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
-  echo $! >"$dir/xvfb.pid"
-  for _ in $(seq 100); do
-    [ -s "$dir/display" ] && break
-    sleep 0.1
+# The calls in Wine's trace of a run with STANDIN_TRACE, each timed as its line arrives, on the
+# clock of the timelines: "TIME call|ret DLL.FUNCTION..."; any other line goes on to stderr.
+session_calls() {
+  local line now
+  while IFS= read -r line; do
+    now=${EPOCHREALTIME//[!0-9]/}
+    if [[ $line =~ ^[0-9a-f]+:(Call|Ret)\ +([A-Za-z0-9_]+\.[A-Za-z0-9_]+\(.*) ]]; then
+      echo "${now:0:-3}.${now: -3} ${BASH_REMATCH[1],,} ${BASH_REMATCH[2]}"
+    elif [[ $line != *@(trace:relay:|PE DLL \(|TLS callback \(|Starting thread)* ]]; then
+      echo "$line" >&2
+    fi
   done
-  [ -s "$dir/display" ] || failed xvfb "no display within 10 s"
-  enter
-  mkdir -p "$WINEPREFIX"
-  # -p: the server stays when no Wine program runs.
-  step wineserver setsid wineserver -p
-  step wineboot "${way[@]}" wineboot -i
-  # No window manager runs on the display: Wine then frames its windows itself, and doesn't
-  # wait two seconds for a window manager to confirm that a closed box has gone.
-  step reg "${way[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-  # Wine reads which desktop to use, and its size, only when it starts the desktop, and
-  # wineboot has started one already: so the session starts again after a change.
-  if [ -n "${2:-}" ]; then
-    step reg "${way[@]}" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$2" /f
-    step reg "${way[@]}" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
-    restart=1
-  elif "${way[@]}" wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1; then
-    restart=1 # a sized session used this prefix before
-  fi
-  if [ -n "${restart:-}" ]; then
-    step wineserver wineserver -k
-    step wineserver wineserver -w
-    step wineserver setsid wineserver -p
-  fi
-  # Keeps the desktop, and with it any confinement, for the whole session (standin.cpp, Hold).
-  setsid "${way[@]}" wine "$1" hold </dev/null >"$dir/hold.log" 2>&1 &
-  echo $! >"$dir/hold.pid"
-  for _ in $(seq 300); do
-    grep -q ready "$dir/hold.log" && exit 0
-    kill -0 "$(cat "$dir/hold.pid")" 2>/dev/null || failed hold "standin.exe hold ended"
-    sleep 0.1
-  done
-  failed hold "Wine's desktop did not come up within 30 s"
-  ;;
-run)
-  enter
-  # Through files: Wine's helper processes would otherwise keep our output open.
-  output=$(mktemp "$dir/run.XXXXXX")
-  status=0
-  "${way[@]}" "$@" </dev/null >"$output.out" 2>"$output.err" || status=$?
-  cat "$output.out"
-  cat "$output.err" >&2
-  rm -f "$output" "$output.out" "$output.err"
-  exit $status
-  ;;
-stop)
-  if [ -s "$dir/display" ]; then
-    # -w: a server still ending holds the prefix, and the next session's server would give up.
-    (enter && wineserver -k && wineserver -w) 2>/dev/null || true
-  fi
-  # Only the Xvfb this session started, should its process id have been reused since.
-  pid=$(cat "$dir/xvfb.pid" 2>/dev/null) || true
-  if [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
-    kill "$pid"
-  fi
-  rm -f "$dir/display" "$dir/xvfb.pid"
-  ;;
-*)
-  echo "usage: $0 start DIR STANDIN [WxH] | run DIR CMD... | stop DIR" >&2
-  exit 2
-  ;;
-esac
+}
+
+windows_path() { echo "Z:${1//\//\\}"; }
+
+timeline() { # DIR PROGRAM [AWK_OPTION...]
+  local dir=$1 program=$2
+  shift 2
+  awk "$@" -f "$harness/timeline.awk" -f <(echo "$program") "$dir/timeline" "$dir/game.log" \
+    "$dir/calls"
+}

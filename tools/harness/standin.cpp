@@ -8,8 +8,13 @@
 //   standin.exe box [dismiss]     waits up to 10 s for the launcher's message box, prints
 //                                 "rect L T R B" and then its text; dismiss presses its OK
 //   standin.exe hold              uses the desktop, prints "ready" and idles until ended
+//   standin.exe control           makes the launcher's calls: starts FRAV.EXE, sleeps 10 s,
+//                                 confines the cursor to the desktop and lifts the confinement
+//                                 once the game has ended; the benchmark's control
 //   standin.exe run EXE [TEXT]    starts EXE with the command line "EXE" TEXT (just "EXE" when
-//                                 TEXT is left out), watches it and prints its timeline
+//                                 TEXT is left out), watches it and prints its timeline; with
+//                                 STANDIN_TRACE set, under Wine's relay trace (Watch.h); with
+//                                 STANDIN_WATCH_MS, ending it after that many milliseconds
 //
 // The timeline of `run`, one event a line, each line "TIME EVENT VALUES":
 //   TIME start PID                just before CreateProcessW; PID of the started process
@@ -198,6 +203,31 @@ int Hold()
     return 0;
 }
 
+// The plain 32-bit process that the benchmark times the launcher against: the launcher's calls,
+// the game's start included, written as plainly as they come, with the C runtime around them.
+int Control()
+{
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION game{};
+    char commandLine[] = "FRAV.EXE";
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &game)) {
+        return 1;
+    }
+    Sleep(10000);
+    RECT desktop;
+    if (GetWindowRect(GetDesktopWindow(), &desktop)) {
+        ClipCursor(&desktop);
+    }
+    WaitForSingleObject(game.hProcess, INFINITE);
+    ClipCursor(nullptr);
+    CloseHandle(game.hProcess);
+    CloseHandle(game.hThread);
+    return 0;
+}
+
 int Run(int argc, wchar_t** argv)
 {
     std::wstring commandLine = L"\"" + std::wstring(argv[2]) + L"\"";
@@ -206,12 +236,17 @@ int Run(int argc, wchar_t** argv)
     }
     Watched watched;
     size_t printed = 0;
-    const auto printNew = [&printed](const Watched& w) {
+    const std::wstring limitSetting = Setting(L"STANDIN_WATCH_MS");
+    const double limitMs = limitSetting.empty() ? 0 : std::wcstod(limitSetting.c_str(), nullptr);
+    const auto printNew = [&printed, limitMs](const Watched& w) {
         for (; printed < w.events.size(); ++printed) {
             Print(FormatEvent(w.events[printed]));
         }
+        if (limitMs > 0 && NowMs() - w.events.front().ms > limitMs) {
+            TerminateProcess(w.process, 1);
+        }
     };
-    if (!RunAndWatch(commandLine, watched, printNew)) {
+    if (!RunAndWatch(commandLine, !Setting(L"STANDIN_TRACE").empty(), watched, printNew)) {
         Print(Stamped(NowMs(), "failed " + std::to_string(GetLastError())));
         return 1;
     }
@@ -240,10 +275,14 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"hold" && argc == 2) {
         return Hold();
     }
+    if (mode == L"control" && argc == 2) {
+        return Control();
+    }
     if (mode == L"run" && (argc == 3 || argc == 4)) {
         return Run(argc, argv);
     }
-    std::fputs("usage: standin.exe [clip [L T R B] | box [dismiss] | hold | run EXE [TEXT]]\n",
-               stderr);
+    std::fputs(
+        "usage: standin.exe [clip [L T R B] | box [dismiss] | hold | control | run EXE [TEXT]]\n",
+        stderr);
     return 2;
 }
