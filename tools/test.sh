@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and runs every test, then writes the release.
+# Installs what is missing, builds both presets and runs every test once: the host tests, the
+# end-to-end suite, then the release workflow, which checks the image and its reproducibility
+# before it writes the release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +13,6 @@ ctest --preset host
 
 cmake --preset windows
 cmake --build --preset windows
-ctest --preset windows
+ctest --preset e2e
 
 cmake --workflow --preset release
