@@ -4,10 +4,10 @@
 #
 #   tools/benchmark.sh [RUNS] [FUZZ_SECONDS]     defaults: 5 launch runs, 60 s of fuzzing
 #
-# Every time comes from standin.exe (tools/harness): its watcher logs when it starts the launcher,
-# each change of the confinement it polls and each line of Wine's trace of the launcher's calls
-# as it arrives; the stand-in game logs its first instruction, the confinement it sees and its
-# exit. All of them read one clock.
+# Every time comes from the harness (tools/harness): standin.exe's watcher logs when it starts the
+# launcher and each change of the confinement it polls; the stand-in game logs its first
+# instruction, the confinement it sees and its exit; and each line of Wine's trace of the
+# launcher's calls is timed as it arrives. All of them read one clock.
 set -euo pipefail
 . "$(dirname "$0")/harness/session.sh"
 cd "$(dirname "$0")/.."
@@ -36,7 +36,7 @@ session_start "$bench/wine" build/windows/standin.exe
 printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\Debug]' \
   '"RelayInclude"="KERNEL32.CreateProcessA;KERNEL32.Sleep;user32.ClipCursor"' \
   '"RelayFromInclude"="narvelox.exe;control.exe"' '"RelayFromExclude"=-' >"$bench/trace.reg"
-in_session wine reg import "$(windows_path "$bench/trace.reg")" 2>/dev/null
+in_session wine reg import "$(windows_path "$bench/trace.reg")" >/dev/null
 
 desktop=$(standin clip)
 # run NAME EXE [TEXT]: a run of EXE (the launcher, the game or the control) in WORK/NAME, from a
@@ -120,7 +120,7 @@ calc() {
   done
   awk "${options[@]}" "BEGIN { printf \"%.2f\\n\", $expression }"
 }
-# figure KIND LINE: the median or worst of line LINE of each run's figures of KIND.
+# figure median|worst NAME LINE: the median or worst of line LINE of the figures of the runs NAME*.
 figure() { for f in "$work/$2"*.figures; do sed -n "${3}p" "$f"; done | $1; }
 # From the launcher's start, past the delay, the confinement, which lands as late as the launch
 # runs saw, and a second and a half more: from here on it only waits. Under emulation qemu
