@@ -22,14 +22,14 @@ session() {
     cat "$process/comm" 2>/dev/null
   done
 }
-until grep -q 'Narvelox.exe$' <<<"$(session)"; do
+until before=$(session) && grep -q 'Narvelox.exe$' <<<"$before"; do
   # Scenarios that end before a launcher runs fail, or skip.
   kill -0 $owner 2>/dev/null || { cat "$4/scenarios.log" && wait $owner && exit 1 || exit $?; }
   first=$(pgrep -P "$(pgrep -P $owner)" 2>/dev/null) && namespace=$(readlink "/proc/$first/ns/pid" || echo none)
   sleep 0.1
 done
 
-echo "The session's processes before the owner's SIGKILL: $(session | sort | xargs)"
+echo "The session's processes before the owner's SIGKILL: $(sort <<<"$before" | xargs)"
 { kill -KILL $owner && wait $owner; } 2>/dev/null || true
 killed=$(date +%s%N)
 while [ -n "$(session)" ] && [ $(($(date +%s%N) - killed)) -lt 15000000000 ]; do
