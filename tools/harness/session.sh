@@ -110,10 +110,12 @@ session_start() { # DIR STANDIN [WxH]
     >"$session_dir/settings.reg"
   session_step reg wine reg import "$(windows_path "$session_dir/settings.reg")"
   # Wine reads which desktop to use, and its size, only when it starts the desktop, which wineboot
-  # or an earlier session did: so the server starts again.
-  session_step wineserver wineserver -k
-  session_step wineserver wineserver -w
-  session_step wineserver wineserver -p
+  # has done: so after it the server starts again.
+  if [ -z "$made" ]; then
+    session_step wineserver wineserver -k
+    session_step wineserver wineserver -w
+    session_step wineserver wineserver -p
+  fi
   # Keeps the desktop, and with it any confinement, for the whole session (standin.cpp, Hold).
   wine "$session_standin" hold </dev/null >"$session_dir/hold.log" 2>&1 &
   local hold=$!
