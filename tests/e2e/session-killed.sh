@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A session ends with its owner. This runs the end-to-end scenarios, kills them with SIGKILL once
-# a launcher runs in their session, as CTest's timeout would, and expects nothing of that session
-# to run 15 s later: no Xvfb, wineserver, Wine or qemu process. Their way of running 32-bit code
-# is the one NARVELOX_32BIT names; a way that can't run here exits 77.
+# A session ends with its owner. This runs the end-to-end scenarios, kills them with SIGKILL as
+# CTest's timeout would, once they run a 32-bit program in their session beside its hold, and
+# expects nothing of that session to run 15 s later: no Xvfb, wineserver, Wine or qemu process.
+# Their way of running 32-bit code is the one NARVELOX_32BIT names; a way that can't run here
+# exits 77.
 #   session-killed.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR
 set -euo pipefail
 rm -rf "$4" && mkdir -p "$4"
@@ -22,8 +23,8 @@ session() {
     cat "$process/comm" 2>/dev/null
   done
 }
-until before=$(session) && grep -q 'Narvelox.exe$' <<<"$before"; do
-  # Scenarios that end before a launcher runs fail, or skip.
+until before=$(session) && [ "$(grep -c 'standin.exe$' <<<"$before")" -ge 2 ]; do
+  # Scenarios that end first fail, or skip.
   kill -0 $owner 2>/dev/null || { cat "$4/scenarios.log" && wait $owner && exit 1 || exit $?; }
   first=$(pgrep -P "$(pgrep -P $owner)" 2>/dev/null) && namespace=$(readlink "/proc/$first/ns/pid" || echo none)
   sleep 0.1
