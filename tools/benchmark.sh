@@ -136,10 +136,13 @@ idle_ms=$((($(ticks "$idle") - idle_before) * 1000 / $(getconf CLK_TCK)))
 wait $waiting
 
 printf '\r  %-50s' "fuzzing for $fuzz_seconds s..."
+# Its log, and the input that failed it (crash-*), stay in build/bench.
+rm -f "$bench"/crash-*
 fuzz_status=0
-fuzz=$(cd "$bench" && "$top/build/host/tests/commandline_fuzz" -max_total_time="$fuzz_seconds" \
-  -max_len=256 -dict="$top/tests/fuzz/commandline.dict" 2>&1) || fuzz_status=$?
-fuzz=$(grep -m 1 -E '^Done|ERROR' <<<"$fuzz" || echo "exit status $fuzz_status")
+(cd "$bench" && "$top/build/host/tests/commandline_fuzz" -max_total_time="$fuzz_seconds" \
+  -max_len=256 -dict="$top/tests/fuzz/commandline.dict") >"$bench/fuzz.log" 2>&1 || fuzz_status=$?
+fuzz_runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1 runs/p' "$bench/fuzz.log")
+fuzz_error=$(grep -m 1 -o 'ERROR: .*' "$bench/fuzz.log" || echo "exit status $fuzz_status")
 
 size=$(stat -c %s build/windows/Narvelox.exe)
 imports=$(i686-w64-mingw32-objdump -p build/windows/Narvelox.exe | sed -n 's/^\tDLL Name: //p' | xargs)
@@ -162,7 +165,7 @@ late_goal=$(calc 'w + 20' w="$control_worst")
 printf '\r%60s\r' ''
 # meets VALUE OP LIMIT: "met" or "missed"
 meets() { awk -v v="$1" -v l="$3" "BEGIN { print v != \"none\" && l != \"none\" && v $2 l ? \"met\" : \"missed\" }"; }
-row() { printf '%-44s %-22s %-13s %-7s %s\n' "$@"; }
+row() { printf '%-44s %-24s %-13s %-7s %s\n' "$@"; }
 # A row of milliseconds: FIGURE VALUE [LIMIT REFERENCE]; with a limit, a goal of at most that.
 ms_row() {
   if [ -n "${3:-}" ]; then
@@ -195,8 +198,11 @@ ms_row() {
   row "Narvelox.exe size" "$size bytes" "<= 12288" "$(meets "$size" "<=" 12288)" "resources included"
   row "Imported DLLs" "$imports" "system only" \
     "$([ "$imports" = "KERNEL32.dll USER32.dll" ] && echo met || echo missed)" "KERNEL32, USER32"
-  row "Fuzzing, $fuzz_seconds s" "$fuzz" "no failure" "$([ $fuzz_status -eq 0 ] && echo met || echo missed)" \
-    "libFuzzer, ASan, UBSan"
+  if [ $fuzz_status -eq 0 ]; then
+    row "Fuzzing, $fuzz_seconds s" "$fuzz_runs" "no failure" met "libFuzzer, ASan, UBSan"
+  else
+    row "Fuzzing, $fuzz_seconds s" "failed" "no failure" missed "$fuzz_error, build/bench/fuzz.log"
+  fi
 } | tee "$bench/table"
 missed=$(grep -c ' missed ' "$bench/table" || true)
 goals=$(grep -cE ' (met|missed) ' "$bench/table")
