@@ -40,7 +40,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # qemu-i386 runs Wine's 32-bit programs where the host runs only 64-bit code
-# (tools/standin/wine-session.sh). Bookworm's own qemu 7.2 mishandles MAP_FIXED_NOREPLACE, and
+# (tools/harness/session.sh). Bookworm's own qemu 7.2 mishandles MAP_FIXED_NOREPLACE, and
 # Wine can't start under it; bookworm-backports has 10.0. It comes from that suite alone, at the
 # address of the machine's own Debian sources, and without qemu-user-binfmt, which would hand
 # every 32-bit program on the machine to qemu.

@@ -1,6 +1,6 @@
 // Watching the launcher from outside: the cursor confinement over time, the process's end
 // and its message boxes. standin.exe prints what these see for the end-to-end scenarios, the
-// demo and the benchmark (tools/standin/standin.cpp describes the formats).
+// demo and the benchmark (standin.cpp describes the formats).
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
