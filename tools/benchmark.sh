@@ -94,8 +94,7 @@ done
 # Under emulation, also that of an idle 32-bit process over the same 17 s: the session's
 # standin.exe hold, which only sleeps, so that what qemu costs by itself shows apart.
 printf '\r  %-50s' "processor time over 17 s of waiting for the game..."
-(standin clip 10 10 300 200 >/dev/null && mkdir "$work/cpu" && cd "$work" &&
-  STANDIN_RUN_MS=30000 watch "$work/cpu" "$work/Narvelox.exe") &
+run_ms=30000 run cpu "$work/Narvelox.exe" &
 waiting=$!
 # The session's own: its processes are the only ones this script sees.
 for _ in $(seq 100); do
