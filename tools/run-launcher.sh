@@ -92,7 +92,6 @@ echo
 # The game's own steps come from its log, the launcher's from the watcher. A display switch
 # frees the cursor until the game confines it again, which the watcher may or may not catch:
 # those moments are left out.
-IFS=x read -r width height <<<"$game_mode"
 timeline "$demo" 'function say(text) { printf "%5.1f s  %s\n", at[i] - at[find("watcher", "start")], text }
   function rect(   r) { split(raw[i], r, " "); return r[1] "," r[2] "-" r[3] "," r[4] }
   END {
@@ -119,7 +118,7 @@ timeline "$demo" 'function say(text) { printf "%5.1f s  %s\n", at[i] - at[find("
         say("game ended")
       }
     }
-  }' -v argument="$argument" -v rects="desktop=$desktop;exit=$exit_clip;screen=0 0 $width $height;own=$((width / 4)) $((height / 4)) $((width * 3 / 4)) $((height * 3 / 4))"
+  }' -v argument="$argument" -v rects="desktop=$desktop;exit=$exit_clip;$(game_rects "$game_mode")"
 if [ -n "$argument" ]; then
   read -r left top right bottom <<<"$(standin clip)"
   echo "After the launcher the cursor stays confined to $left,$top-$right,$bottom."

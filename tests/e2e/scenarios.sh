@@ -76,12 +76,11 @@ END {
 # Runs one case in WORK_DIR/NAME: the launcher in exe/, started in cwd/, watched, its box read
 # and dismissed. What went wrong goes into failures, beside the timeline and the game's log.
 run_case() { # name kind exe game ms mode text
-  local dir=$work/$1 box="" expected_box="" rects="desktop=$desktop;exit=$game_clip" w=0 h=0
+  local dir=$work/$1 box="" expected_box="" rects="desktop=$desktop;exit=$game_clip"
   mkdir -p "$dir/exe" "$dir/cwd"
   cp "$narvelox" "$dir/exe/$3"
   [ "$4" = none ] || cp "$standin_exe" "$dir/$4/FRAV.EXE"
-  [ -z "$6" ] || IFS=x read -r w h <<<"$6"
-  rects+=";screen=0 0 $w $h;own=$((w / 4)) $((h / 4)) $((w * 3 / 4)) $((h * 3 / 4))"
+  [ -z "$6" ] || rects+=";$(game_rects "$6")"
   # A smaller confinement first, so that the launcher's, to the whole desktop, shows.
   [[ $2 != @(cliponly|game) ]] || standin clip 100 100 300 200 >/dev/null
   (cd "$dir/cwd" && STANDIN_RUN_MS=$5 STANDIN_MODE=$6 STANDIN_EXIT_CLIP=${game_clip// /,} \

@@ -21,6 +21,9 @@
 #   windows_path PATH        PATH as Wine's programs see it
 #   timeline DIR PROGRAM [AWK_OPTION...]
 #                            runs the awk PROGRAM on DIR's timelines, read by timeline.awk
+#   game_rects WxH           the rectangles of a stand-in game that switched to that mode, named
+#                            for timeline's rects: its screen, and the centre half of it where it
+#                            keeps the cursor
 #
 # The session ends with the script, however the script ends. Its first process is the script
 # itself, in a PID namespace of its own: when it ends, the kernel ends every other process in
@@ -237,6 +240,12 @@ session_calls() {
 }
 
 windows_path() { echo "Z:${1//\//\\}"; }
+
+game_rects() { # WxH
+  local width height
+  IFS=x read -r width height <<<"$1"
+  echo "screen=0 0 $width $height;own=$((width / 4)) $((height / 4)) $((width * 3 / 4)) $((height * 3 / 4))"
+}
 
 timeline() { # DIR PROGRAM [AWK_OPTION...]
   local dir=$1 program=$2
