@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs, as root on Debian 12, the Debian packages that building and testing need, and the
-# user the reproducibility test builds as. Only what is missing is installed, so running it again
-# costs a few seconds, and once root has run it, it asks nothing of any other user.
+# Installs, as root on Debian 12 (bookworm) or 13 (trixie), the Debian packages that building and
+# testing need, and the user the reproducibility test builds as. Only what is missing is
+# installed, so running it again costs a few seconds, and once root has run it, it asks nothing of
+# any other user. On any other system it stops before it changes anything.
 set -euo pipefail
 
 # Says, before a step that needs root, what it does; and where it isn't root, that it can't.
@@ -13,13 +14,24 @@ as_root() { # WHAT
   echo "$1, as root."
 }
 
+# shellcheck source=/dev/null
+. /etc/os-release 2>/dev/null || true
+if [ "${ID:-}" != debian ] || [[ ${VERSION_ID:-} != @(12|13) ]] ||
+  [ "$(dpkg --print-architecture 2>/dev/null)" != amd64 ]; then
+  echo "tools/install-deps.sh supports Debian 12 and 13 on x86-64 (amd64), not" \
+    "${PRETTY_NAME:-this system} on $(uname -m), so it has changed nothing." >&2
+  exit 1
+fi
+
+# Names that Debian 12 and 13 both have; clang and its runtime are each release's default.
 packages=(
   cmake g++ libgtest-dev                  # host build and its tests
   g++-mingw-w64-i686                      # the Windows cross compiler, windres included
   icoutils libimage-exiftool-perl         # read a built exe's resources back
+  python3-pefile                          # read a built exe's headers and imports back
   wine wine32:i386 wine64 xvfb imagemagick # run the real exe on a virtual display
-  clang libclang-rt-14-dev                # the fuzzer
-  bc procps                               # the benchmark's arithmetic and process lookup
+  clang libclang-rt-dev                   # the fuzzer
+  procps                                  # the benchmark's process lookup
   zip unzip git                           # the release (its timestamp is the commit's) and its checks
   reprotest diffoscope-minimal            # two builds of the release in varied environments, compared
   disorderfs faketime locales-all sudo    # what reprotest varies them with
@@ -40,29 +52,37 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # qemu-i386 runs Wine's 32-bit programs where the host runs only 64-bit code
-# (tools/harness/session.sh). Bookworm's own qemu 7.2 mishandles MAP_FIXED_NOREPLACE, and
-# Wine can't start under it; bookworm-backports has 10.0. It comes from that suite alone, at the
-# address of the machine's own Debian sources, and without qemu-user-binfmt, which would hand
-# every 32-bit program on the machine to qemu.
+# (tools/harness/session.sh). It must be qemu 10 or later: bookworm's own 7.2 mishandles
+# MAP_FIXED_NOREPLACE, and Wine can't start under it. Trixie has 10.0 itself; bookworm-backports
+# has it for bookworm, so there it comes from that suite alone, at the address of the machine's
+# own Debian sources. Never with qemu-user-binfmt, which would hand every 32-bit program on the
+# machine to qemu.
 qemu=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || true
 if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu##* }" ge 1:10; then
-  as_root "Installing qemu-user from bookworm-backports with apt-get"
-  # The address apt takes the main component of Debian's release CODENAME from; empty if none.
-  debian() { # CODENAME
-    apt-cache policy | awk -v release="n=$1," '/^ +[0-9]+ / { uri = $2 }
-      index($0, release) && /,c=main,/ { print uri; exit }'
+  candidate() { apt-cache policy qemu-user 2>/dev/null | awk '/Candidate:/ { print $2 }'; }
+  if [ -z "$(candidate)" ] || [ "$(candidate)" = "(none)" ]; then
+    as_root "Reading Debian's package lists with apt-get" && apt-get update -qq
+  fi
+  suite=()
+  if ! dpkg --compare-versions "$(candidate)" ge 1:10; then
+    suite=(-t "$VERSION_CODENAME-backports")
+  fi
+  as_root "Installing qemu-user from ${suite[1]:-$VERSION_CODENAME} with apt-get"
+  # The address apt takes the main component of Debian's suite SUITE from; empty if none.
+  debian() { # SUITE
+    apt-cache policy | awk -v suite="n=$1," '/^ +[0-9]+ / { uri = $2 }
+      index($0, suite) && /,c=main,/ { print uri; exit }'
   }
-  if [ -z "$(debian bookworm-backports)" ]; then
-    [ -n "$(debian bookworm)" ] || apt-get update -qq
-    mirror=$(debian bookworm)
-    [ -n "$mirror" ] || { echo "apt has no source of Debian bookworm's main" >&2 && exit 1; }
-    printf '%s\n' "Types: deb" "URIs: $mirror" "Suites: bookworm-backports" \
-      "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
-      >/etc/apt/sources.list.d/bookworm-backports.sources
+  if [ ${#suite[@]} -gt 0 ] && [ -z "$(debian "${suite[1]}")" ]; then
+    mirror=$(debian "$VERSION_CODENAME")
+    [ -n "$mirror" ] || { echo "apt has no source of Debian $VERSION_CODENAME's main" >&2 && exit 1; }
+    printf '%s\n' "Types: deb" "URIs: $mirror" "Suites: ${suite[1]}" "Components: main" \
+      "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
+      >"/etc/apt/sources.list.d/${suite[1]}.sources"
     apt-get update -qq
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports \
-    --no-install-recommends qemu-user >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${suite[@]}" --no-install-recommends \
+    qemu-user >/dev/null
 fi
 
 # The reproducibility test has reprotest make its second build as this user.
