@@ -14,6 +14,10 @@
 #                            the bare display; the display's 1024x768 holds it up to that size.
 #   in_session CMD...        runs CMD (e.g. wine reg ...) in the session
 #   standin ROLE [ARGS...]   runs standin.exe in one of its roles (standin.cpp)
+#   session_trace FROM [FUNCTIONS]
+#                            makes a traced run show the calls from the modules FROM (e.g.
+#                            "narvelox.exe;control.exe") to the FUNCTIONS named (e.g.
+#                            "KERNEL32.Sleep;user32.ClipCursor"), or to any function without them
 #   watch DIR EXE [TEXT]     runs EXE (a Linux path) with the argument text TEXT under the watcher:
 #                            DIR/timeline is the watcher's timeline, DIR/game.log the stand-in
 #                            game's, with the game's STANDIN_* settings taken from the caller, and
@@ -35,7 +39,7 @@
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
 # 32-bit code. session_start finds out which way this host takes, by trying, prints it once and
-# keeps it in session_way (and DIR/way):
+# keeps it in session_way:
 #   native     the host runs them itself
 #   emulated   qemu-i386 runs them: the session's binfmt_misc, which no process outside its
 #              namespaces sees, hands it every i386 program
@@ -123,7 +127,7 @@ session_start() { # DIR STANDIN [WxH]
   wine "$session_standin" hold </dev/null >"$session_dir/hold.log" 2>&1 &
   local hold=$!
   for _ in $(seq 300); do
-    grep -q ready "$session_dir/hold.log" && return 0
+    grep -qs ready "$session_dir/hold.log" && return 0
     kill -0 $hold 2>/dev/null || session_failed hold "standin.exe hold ended"
     sleep 0.1
   done
@@ -199,7 +203,6 @@ session_choose_way() {
     echo "32-bit code: cannot run here; native: $native; emulated: $emulated" >&2
     exit 1
   fi
-  echo "$session_way" >"$session_dir/way"
 }
 
 # Through files: Wine's helper processes would otherwise keep our output open.
@@ -215,25 +218,46 @@ in_session() { # CMD...
 
 standin() { in_session wine "$session_standin" "$@"; }
 
+# Wine's relay trace reads these settings as each process starts, and traces nothing unless the
+# process runs with WINEDEBUG=+relay, as the watcher starts a traced run.
+session_trace() { # FROM [FUNCTIONS]
+  local include=-
+  [ -z "${2:-}" ] || include="\"$2\""
+  printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\Debug]' "\"RelayInclude\"=$include" \
+    "\"RelayFromInclude\"=\"$1\"" '"RelayFromExclude"=-' >"$session_dir/trace.reg"
+  in_session wine reg import "$(windows_path "$session_dir/trace.reg")" >/dev/null
+}
+
 # A run that hangs ends after a minute, so that the next one still runs. Its output goes to files,
 # which no Wine helper process can keep open.
 watch() { # DIR EXE [TEXT]
   rm -f "$1/game.log"
+  local trace reader
+  exec {trace}> >(session_calls >"$1/calls")
+  reader=$!
   STANDIN_LOG=$(windows_path "$1/game.log") timeout 60 wine "$session_standin" run \
-    "$(windows_path "$2")" ${3:+"$3"} </dev/null >"$1/timeline" 2> >(session_calls >"$1/calls") ||
-    true
+    "$(windows_path "$2")" ${3:+"$3"} </dev/null >"$1/timeline" 2>&"$trace" {trace}>&- || true
+  # What the watched processes traced is in the pipe ahead of this line, however far behind the
+  # reader is on a busy host. A Wine service they started may keep the pipe open for the rest of
+  # the session, so the reader ends at this line, not at the pipe's end; on a line of its own,
+  # should a process have been ended halfway through one.
+  printf '\n%s\n' "$session_calls_end" >&"$trace"
+  exec {trace}>&-
+  wait "$reader"
   touch "$1/game.log" # no game may have run
 }
 
 # The calls in Wine's trace of a run with STANDIN_TRACE, each timed as its line arrives, on the
-# clock of the timelines: "TIME call|ret DLL.FUNCTION..."; any other line goes on to stderr.
+# clock of the timelines: "TIME call|ret DLL.FUNCTION..."; its other lines (window procedures and
+# the like) are dropped, and any other line goes on to stderr.
+session_calls_end="-- the watcher has ended --"
 session_calls() {
   local line now
-  while IFS= read -r line; do
+  while IFS= read -r line && [ "$line" != "$session_calls_end" ]; do
     now=${EPOCHREALTIME//[!0-9]/}
     if [[ $line =~ ^[0-9a-f]+:(Call|Ret)\ +([A-Za-z0-9_]+\.[A-Za-z0-9_]+\(.*) ]]; then
       echo "${now:0:-3}.${now: -3} ${BASH_REMATCH[1],,} ${BASH_REMATCH[2]}"
-    elif [[ $line != *@(trace:relay:|PE DLL \(|TLS callback \(|Starting thread)* ]]; then
+    elif [[ -n $line && $line != *@(trace:relay:|PE DLL \(|TLS callback \(|Starting thread| window proc | dialog proc )* ]]; then
       echo "$line" >&2
     fi
   done
