@@ -32,11 +32,8 @@ cp build/windows/standin.exe "$work/FRAV.EXE"
 cp build/windows/standin.exe "$work/control.exe"
 session_start "$bench/wine" build/windows/standin.exe
 # A traced run shows the calls that time the confinement, made by the launcher or the control,
-# and no others: the relay trace of the functions named, called from the modules named.
-printf '%s\r\n' REGEDIT4 "" '[HKEY_CURRENT_USER\Software\Wine\Debug]' \
-  '"RelayInclude"="KERNEL32.CreateProcessA;KERNEL32.Sleep;user32.ClipCursor"' \
-  '"RelayFromInclude"="narvelox.exe;control.exe"' '"RelayFromExclude"=-' >"$bench/trace.reg"
-in_session wine reg import "$(windows_path "$bench/trace.reg")" >/dev/null
+# and no others.
+session_trace "narvelox.exe;control.exe" "KERNEL32.CreateProcessA;KERNEL32.Sleep;user32.ClipCursor"
 
 desktop=$(standin clip)
 # run NAME EXE [TEXT]: a run of EXE (the launcher, the game or the control) in WORK/NAME, from a
@@ -144,7 +141,9 @@ fuzz_runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1 runs/p' "$bench/fuzz.log")
 fuzz_error=$(grep -m 1 -o 'ERROR: .*' "$bench/fuzz.log" || echo "exit status $fuzz_status")
 
 size=$(stat -c %s build/windows/Narvelox.exe)
-imports=$(i686-w64-mingw32-objdump -p build/windows/Narvelox.exe | sed -n 's/^\tDLL Name: //p' | xargs)
+# Debian's own python3, for which python3-pefile is installed.
+imports=$(/usr/bin/python3 -c 'import pefile, sys
+print(*(dll.dll.decode() for dll in pefile.PE(sys.argv[1]).DIRECTORY_ENTRY_IMPORT))' build/windows/Narvelox.exe)
 # Each goal that the control sets compares the launcher's median with the control's slower runs,
 # measured in this one: a control's calls cost what they cost under Wine, and more under
 # emulation, by a time that varies from run to run by tens of milliseconds.
