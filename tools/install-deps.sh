@@ -33,22 +33,33 @@ packages=(
   clang libclang-rt-dev                   # the fuzzer
   procps                                  # the benchmark's process lookup
   zip unzip git                           # the release (its timestamp is the commit's) and its checks
+)
+# Without what they recommend: diffoscope-minimal recommends some hundreds of readers of other
+# kinds of file than the release's (Java, Android, R, disk images, ...), some gigabytes of them.
+# What reprotest recommends, and varies the builds with, is named here.
+bare_packages=(
   reprotest diffoscope-minimal            # two builds of the release in varied environments, compared
   disorderfs faketime locales-all sudo    # what reprotest varies them with
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  as_root "Installing ${missing[*]} with apt-get"
+# Those of PACKAGES that are not installed, one a line.
+missing() { # PACKAGES...
+  local package
+  for package; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || echo "$package"
+  done
+}
+mapfile -t missing < <(missing "${packages[@]}")
+mapfile -t bare < <(missing "${bare_packages[@]}")
+if [ $((${#missing[@]} + ${#bare[@]})) -gt 0 ]; then
+  as_root "Installing ${missing[*]}${missing[*]:+ }${bare[*]} with apt-get"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
   apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  export DEBIAN_FRONTEND=noninteractive
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#bare[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${bare[@]}" >/dev/null
 fi
 
 # qemu-i386 runs Wine's 32-bit programs where the host runs only 64-bit code
