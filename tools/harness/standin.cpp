@@ -72,14 +72,18 @@ std::string Stamped(double ms, const std::string& what)
 
 // Switches the display to mode, or back with nullptr. Wine confines the cursor to the whole new
 // screen once the desktop window follows the mode, at times only after the call has returned,
-// and that drops a confinement set in between: so this waits for it, a second at most.
+// and that drops a confinement set in between: so this waits for it, a second at most. Wine 10
+// does it once more a few milliseconds later, to the same screen, where nothing shows when: the
+// settle lets that pass too.
 LONG SwitchDisplay(DEVMODEW* mode)
 {
+    constexpr DWORD kSettleMs = 100;
     // CDS_FULLSCREEN: a game's mode is its own, never written to the registry.
     const LONG result = ChangeDisplaySettingsW(mode, mode != nullptr ? CDS_FULLSCREEN : 0);
     const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
     for (int waited = 0; result == DISP_CHANGE_SUCCESSFUL && waited < 1000; ++waited) {
         if (SameRect(CurrentClip(), screen)) {
+            Sleep(kSettleMs);
             break;
         }
         Sleep(1);
