@@ -23,7 +23,7 @@
 # owner. However the owner ends, by an exit, a failure, Ctrl-C, SIGTERM or SIGKILL, that first
 # process goes with it (setpriv --pdeathsig, unshare --kill-child), the kernel ends every other,
 # and the tmpfs goes with the last of them. The tmpfs takes at most half the memory; tools/test.sh
-# fills some 10 GB of it, a rebuild 8 GB: where that is too much, --keep DIR puts the root on disk.
+# fills some 8 GB of it, a rebuild less: where that is too much, --keep DIR puts the root on disk.
 set -euo pipefail
 args=("$@") script=$(realpath "$0") project=$(realpath "$(dirname "$0")/..")
 usage="usage: tools/fresh-root.sh [--keep DIR] 12|13 [COMMAND...]

@@ -38,7 +38,7 @@ packages=(
 # kinds of file than the release's (Java, Android, R, disk images, ...), some gigabytes of them.
 # What reprotest recommends, and varies the builds with, is named here.
 bare_packages=(
-  reprotest diffoscope-minimal            # two builds of the release in varied environments, compared
+  reprotest diffoscope-minimal xxd        # two builds of the release in varied environments, compared
   disorderfs faketime locales-all sudo    # what reprotest varies them with
 )
 

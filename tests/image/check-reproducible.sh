@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the release twice under reprotest, which varies between the two builds what differs
-# between two rebuilders' machines: the exe and dist/ must come out byte for byte the same, or
-# diffoscope says where they differ. Then reads the release back, as a player and a rebuilder
+# Builds the release under reprotest, which builds it once as it is and once more with what
+# differs between two rebuilders' machines varied: the exe and dist/ must come out byte for byte
+# the same, or diffoscope says where they differ. Not all variations combine, so reprotest runs
+# twice, four builds in all. Then reads the release back, as a player and a rebuilder
 # would. Run as root, after tools/install-deps.sh.   check-reproducible.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
