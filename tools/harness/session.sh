@@ -127,7 +127,12 @@ session_start() { # DIR STANDIN [WxH]
   wine "$session_standin" hold </dev/null >"$session_dir/hold.log" 2>&1 &
   local hold=$!
   for _ in $(seq 300); do
-    grep -qs ready "$session_dir/hold.log" && return 0
+    if grep -qs ready "$session_dir/hold.log"; then
+      # On a desktop of another size than asked for, every check of a confinement would be off.
+      [ -z "$size" ] || grep -qx "ready $size" "$session_dir/hold.log" ||
+        session_failed hold "Wine's desktop is not $size"
+      return 0
+    fi
     kill -0 $hold 2>/dev/null || session_failed hold "standin.exe hold ended"
     sleep 0.1
   done

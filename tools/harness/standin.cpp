@@ -7,7 +7,8 @@
 //   standin.exe clip L T R B      confines the cursor to that rectangle
 //   standin.exe box [dismiss]     waits up to 10 s for the launcher's message box, prints
 //                                 "rect L T R B" and then its text; dismiss presses its OK
-//   standin.exe hold              uses the desktop, prints "ready" and idles until ended
+//   standin.exe hold              uses the desktop, prints "ready WxH", the screen's size, and
+//                                 idles until ended
 //   standin.exe control           makes the launcher's calls: starts FRAV.EXE, sleeps 10 s,
 //                                 confines the cursor to the desktop and lifts the confinement
 //                                 once the game has ended; the benchmark's control
@@ -202,7 +203,8 @@ int Box(bool dismiss)
 int Hold()
 {
     GetDesktopWindow(); // connects to the desktop, starting Wine's explorer.exe if need be
-    Print("ready");
+    Print("ready " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+          std::to_string(GetSystemMetrics(SM_CYSCREEN)));
     Sleep(INFINITE);
     return 0;
 }
