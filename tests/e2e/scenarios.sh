@@ -50,7 +50,7 @@ END {
   if (ENVIRON["box"] != ENVIRON["expected_box"]) fail("box text \"" ENVIRON["box"] "\"")
   cmdline = values[find("game", "cmdline")]
   if (cmdline != (kind ~ /game|started/ ? "FRAV.EXE" : "")) fail("game command line \"" cmdline "\"")
-  first = find("calls", "call") ? at[find("calls", "call")] : "none"
+  first = (i = find("calls", "call")) ? at[i] : "none"
   if (kind ~ /usage|error/) {
     shown = traced("call", "user32.MessageBoxW"); dismissed = traced("ret", "user32.MessageBoxW")
     if (first == "none" || shown == "none" || shown >= first + 2)
