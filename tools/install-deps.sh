@@ -71,11 +71,13 @@ fi
 qemu=$(dpkg-query -W -f='${Status} ${Version}' qemu-user 2>/dev/null) || true
 if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu##* }" ge 1:10; then
   candidate() { apt-cache policy qemu-user 2>/dev/null | awk '/Candidate:/ { print $2 }'; }
-  if [ -z "$(candidate)" ] || [ "$(candidate)" = "(none)" ]; then
+  version=$(candidate)
+  if [ -z "$version" ] || [ "$version" = "(none)" ]; then
     as_root "Reading Debian's package lists with apt-get" && apt-get update -qq
+    version=$(candidate)
   fi
   suite=()
-  if ! dpkg --compare-versions "$(candidate)" ge 1:10; then
+  if ! dpkg --compare-versions "$version" ge 1:10; then
     suite=(-t "$VERSION_CODENAME-backports")
   fi
   as_root "Installing qemu-user from ${suite[1]:-$VERSION_CODENAME} with apt-get"
