@@ -4,11 +4,12 @@
 # installed, so running it again costs a few seconds, and once root has run it, it asks nothing of
 # any other user. On any other system it stops before it changes anything.
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 
 # Says, before a step that needs root, what it does; and where it isn't root, that it can't.
 as_root() { # WHAT
   if [ "$(id -u)" -ne 0 ]; then
-    echo "$1 needs root: run tools/install-deps.sh as root once, then run this again." >&2
+    echo "$1 needs root: run sudo tools/install-deps.sh once, then run this again." >&2
     exit 1
   fi
   echo "$1, as root."
@@ -81,13 +82,8 @@ if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu#
     suite=(-t "$VERSION_CODENAME-backports")
   fi
   as_root "Installing qemu-user from ${suite[1]:-$VERSION_CODENAME} with apt-get"
-  # The address apt takes the main component of Debian's suite SUITE from; empty if none.
-  debian() { # SUITE
-    apt-cache policy | awk -v suite="n=$1," '/^ +[0-9]+ / { uri = $2 }
-      index($0, suite) && /,c=main,/ { print uri; exit }'
-  }
-  if [ ${#suite[@]} -gt 0 ] && [ -z "$(debian "${suite[1]}")" ]; then
-    mirror=$(debian "$VERSION_CODENAME")
+  if [ ${#suite[@]} -gt 0 ] && [ -z "$(debian_source "${suite[1]}")" ]; then
+    mirror=$(debian_source "$VERSION_CODENAME")
     [ -n "$mirror" ] || { echo "apt has no source of Debian $VERSION_CODENAME's main" >&2 && exit 1; }
     printf '%s\n' "Types: deb" "URIs: $mirror" "Suites: ${suite[1]}" "Components: main" \
       "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \

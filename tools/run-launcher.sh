@@ -10,6 +10,7 @@
 #   tools/run-launcher.sh --usage   shows the usage box, saves a picture of it, dismisses it
 #
 # It installs what is missing first, which needs root; once that is done, any user can run it.
+# Run as root in a checkout that another user owns, it builds and runs as that user.
 set -euo pipefail
 . "$(dirname "$0")/harness/session.sh"
 cd "$(dirname "$0")/.."
@@ -26,9 +27,10 @@ esac
 
 if ! session_owned; then
   tools/install-deps.sh
+  check_build_owner
   echo "Building the windows preset..."
   log=$(mktemp)
-  if ! { cmake --preset windows && cmake --build --preset windows; } >"$log" 2>&1; then
+  if ! { as_owner cmake --preset windows && as_owner cmake --build --preset windows; } >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
   fi

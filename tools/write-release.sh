@@ -9,9 +9,11 @@
 # permissions, no owners or access times, and the commit's time as their timestamp
 # (SOURCE_DATE_EPOCH, when set, takes its place).
 set -euo pipefail
-source_dir=$1 cxx=$2 name=$3 out=$4
+source_dir=$(realpath "$1") cxx=$2 name=$3 out=$4
 shift 4
-git=(git -C "$source_dir")
+# Root may build a checkout that another user owns: git refuses to read such a repository unless
+# told it is the one meant, and its status would rewrite the index as root's.
+git=(env GIT_OPTIONAL_LOCKS=0 git -c safe.directory="$source_dir" -C "$source_dir")
 epoch=${SOURCE_DATE_EPOCH:-$("${git[@]}" log -1 --format=%ct 2>/dev/null)} ||
   { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
 

@@ -5,7 +5,7 @@
 # twice, four builds in all. Then reads the release back, as a player and a rebuilder
 # would. Run as root, after tools/install-deps.sh.   check-reproducible.sh SOURCE_DIR
 set -euo pipefail
-source_dir=$1
+source_dir=$(realpath "$1") # a checkout that may be another user's than root's
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 id narvelox-rebuilder >/dev/null || { echo "run tools/install-deps.sh as root first" >&2; exit 1; }
@@ -69,5 +69,6 @@ check "README.txt is plain text with CRLF line ends" plain_text "$work/unzipped/
 check "LICENSE.txt is plain text with CRLF line ends" plain_text "$work/unzipped/LICENSE.txt"
 check "SHA256SUMS verifies the zip and the exe" checksums_verify
 check "BUILD-INFO.txt names the commit" \
-  grep -qx "commit: $(git -C "$source_dir" rev-parse HEAD).*" "$dist/BUILD-INFO.txt"
+  grep -qx "commit: $(git -c safe.directory="$source_dir" -C "$source_dir" rev-parse HEAD).*" \
+  "$dist/BUILD-INFO.txt"
 exit "$failures"

@@ -2,7 +2,8 @@
 # benchmark source this file and say only what they run and what they check:
 #
 #   session_own ARGS...      runs the calling script again, with ARGS, as the first process of
-#                            namespaces of its own, and exits with its status. In that second run
+#                            namespaces of its own, as the checkout's owner (tools/common.sh),
+#                            and exits with its status. In that second run
 #                            session_owned is true and session_own returns at once, so what must
 #                            happen on the host (installing, building) goes before it, under
 #                            `if ! session_owned`. Source this file before changing folders.
@@ -32,10 +33,10 @@
 # The session ends with the script, however the script ends. Its first process is the script
 # itself, in a PID namespace of its own: when it ends, the kernel ends every other process in
 # there. The script's first run waits outside as the owner: if the owner ends, by an exit, Ctrl-C,
-# SIGTERM or even SIGKILL, the namespace goes with it (setpriv --pdeathsig, unshare
-# --kill-child). A user namespace lets any user make the others. A network namespace and a /tmp
-# of its own keep the session's sockets and locks, which Xvfb and Wine name after fixed paths
-# under /tmp, apart from every other session's and the host's.
+# SIGTERM or even SIGKILL, the namespace goes with it (own_namespaces). A user namespace lets any
+# user make the others. A network namespace and a /tmp of its own keep the session's sockets and
+# locks, which Xvfb and Wine name after fixed paths under /tmp, apart from every other session's
+# and the host's.
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
 # 32-bit code. session_start finds out which way this host takes, by trying, prints it once and
@@ -48,6 +49,7 @@
 # the other way can, so that a test of it skips; where neither can, 1.
 
 harness=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+. "$harness/../common.sh"
 session_script=$(realpath "$0") # before the script changes its folder
 session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
 
@@ -56,15 +58,10 @@ session_own() {
     session_private_tmp
     return 0
   fi
-  # In the background, where a script's SIGINT doesn't reach, so that it ends the owner alone.
-  NARVELOX_SESSION=owned setpriv --pdeathsig KILL -- unshare --user --map-root-user --mount \
-    --net --pid --fork --kill-child --mount-proc -- "$BASH" "$session_script" "$@" &
-  local owned=$! status=0
-  # unshare passes no signal on to its child: the owner ends the namespace itself.
-  trap 'kill -KILL $owned; exit 130' INT
-  trap 'kill -KILL $owned; exit 143' TERM
-  wait $owned || status=$?
-  exit $status
+  # As the checkout's owner: root would have no rights over the owner's folders in a user
+  # namespace of its own.
+  NARVELOX_SESSION=owned own_namespaces --as-owner --user --map-root-user --mount --net -- \
+    "$BASH" "$session_script" "$@"
 }
 
 # A tmpfs over /tmp, in which only the project's folder is seen, should it lie under /tmp.
