@@ -3,24 +3,29 @@
 # find with what the shipped image must be: a hardened 32-bit GUI image within its size budget,
 # importing exactly the functions the program calls from DLLs that Windows always loads from the
 # system folder (so a DLL planted beside it is never loaded), with its resources.
-#   check-image.sh path/to/Narvelox.exe
+#   check-image.sh path/to/Narvelox.exe VERSION platform/image.txt
+# VERSION is project(VERSION), major.minor.0.tweak; image.txt gives the size ceiling and the
+# imports.
 set -euo pipefail
-exe=$1
+exe=$1 version=$2 limits=$3
 size=$(stat -c %s "$exe")
+max=$(awk '$1 == "size" { print $2 }' "$limits")
+# Explorer's form of the version, worked out here apart from the build's, so that a build that
+# writes it wrongly fails.
+IFS=. read -r major minor _ tweak <<<"$version"
+text=$(printf '%d.%02d.%04d' "$((10#$major))" "$((10#$minor))" "$((10#$tweak))")
 
-# The version is written out here, apart from project(VERSION), so that a wrong one fails.
-expected="size at most 12288 bytes
+expected="size at most $max bytes
 format PE32, machine I386
 Time/Date Thu Jan 1 00:00:00 1970
 Subsystem WINDOWS_GUI
 DllCharacteristics DYNAMIC_BASE NX_COMPAT TERMINAL_SERVER_AWARE
-kernel32.dll CloseHandle CreateProcessA ExitProcess FatalAppExitW GetCommandLineW GetModuleFileNameW Sleep WaitForSingleObject
-user32.dll ClipCursor GetDesktopWindow GetWindowRect MessageBoxW
+$(grep -E '^[^# ]+\.dll ' "$limits")
 Translation: 0x0409 0x04b0
-FileVersionNumber: 1.0.0.9
-ProductVersionNumber: 1.0.0.9
-FileVersion: 1.00.0009
-ProductVersion: 1.00.0009
+FileVersionNumber: $version
+ProductVersionNumber: $version
+FileVersion: $text
+ProductVersion: $text
 InternalName: Narvelox
 OriginalFileName: Narvelox.EXE
 LanguageCode: 0409
@@ -39,7 +44,7 @@ manifest: publicKeyToken=\"6595b64144ccf1df\""
 
 # A part that finds nothing (no manifest, say) prints nothing, and the diff shows what is missing.
 actual=$(
-  [ "$size" -le 12288 ] && echo "size at most 12288 bytes" || echo "size $size bytes"
+  [ "$size" -le "$max" ] && echo "size at most $max bytes" || echo "size $size bytes"
   # The headers, the imports, and the version record's Translation, which exiftool skips, as
   # pefile parses them; with Debian's own python3, which python3-pefile is installed for.
   /usr/bin/python3 - "$exe" <<'EOF'
