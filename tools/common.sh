@@ -51,7 +51,7 @@ give_back() { # PATH
 # wrote, may have left files of root's in build/, which the owner's builds can't write.
 check_build_owner() {
   local foreign
-  foreign=$(find "$checkout/build" ! -user "$checkout_uid" -print -quit 2>/dev/null)
+  foreign=$(find "$checkout/build" ! -user "$checkout_uid" -print -quit 2>/dev/null) || true
   [ -n "$foreign" ] || return 0
   if [ "$(id -u)" -eq 0 ]; then
     echo "Giving build/ back to $(stat -c %U "$checkout"), who owns this checkout."
