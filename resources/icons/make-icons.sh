@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Rebuilds the launcher's icons: draws the PNG masters from the pixel grids
 # below, packs them into the two .ico files Narvelox.rc embeds, and renders
-# 4x previews for the README. The .ico files are committed, so a build never
+# 4x previews for docs/image.md. The .ico files are committed, so a build never
 # needs this script; run it after changing a grid, then commit all outputs.
 #   main.ico (group A_MAIN): 32x32 256 colours
 #   app.ico  (group 1):      32x32 monochrome, 32x32 16 colours, 16x16 16 colours
