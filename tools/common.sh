@@ -58,7 +58,7 @@ check_build_owner() {
     give_back "$checkout/build"
   else
     echo "${foreign#"$checkout/"} belongs to $(stat -c %U "$foreign"), not to this checkout's" \
-      "owner: sudo chown -R $(stat -c %u:%g "$checkout") $checkout/build gives it back." >&2
+      "owner: sudo chown -R $(stat -c %U:%G "$checkout") $checkout/build gives it back." >&2
     exit 1
   fi
 }
