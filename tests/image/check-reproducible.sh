@@ -3,12 +3,17 @@
 # differs between two rebuilders' machines varied: the exe and dist/ must come out byte for byte
 # the same, or diffoscope says where they differ. Not all variations combine, so reprotest runs
 # twice, four builds in all. Then reads the release back, as a player and a rebuilder
-# would. Run as root, after tools/install-deps.sh.   check-reproducible.sh SOURCE_DIR
+# would. Runs as root, after tools/install-deps.sh.   check-reproducible.sh SOURCE_DIR
 set -euo pipefail
+if [ "$(id -u)" -ne 0 ]; then
+  echo "The reproducibility check builds as another user and mounts a file system, which need" \
+    "root: sudo tools/test.sh runs it." >&2
+  exit 1
+fi
+id narvelox-rebuilder >/dev/null || { echo "run sudo tools/install-deps.sh first" >&2; exit 1; }
 source_dir=$(realpath "$1") # a checkout that may be another user's than root's
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-id narvelox-rebuilder >/dev/null || { echo "run tools/install-deps.sh as root first" >&2; exit 1; }
 
 # reprotest runs `sudo -h localhost` to build as another user, and Debian 12's sudo refuses -h
 # outside listing mode. A sudo that drops -h HOST before calling the real one changes nothing
