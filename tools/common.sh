@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the scripts a person runs share. Sourced by the demo, the test command, the benchmark, the
 # harness, the installer and the fresh root:
 #
