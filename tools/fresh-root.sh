@@ -100,7 +100,11 @@ if [ "${FRESH_ROOT_OWNED:-}" != 1 ] || [ $$ -ne 1 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
       "${missing[@]}" >/dev/null
   fi
-  [ -z "$keep" ] || mkdir -p "$keep"
+  if [ -n "$keep" ]; then
+    # Two calls that made or entered one kept root at once would spoil it.
+    mkdir -p "$keep" && exec {lock}<"$keep"
+    flock -n "$lock" || { echo "Another call of tools/fresh-root.sh uses $keep." >&2 && exit 1; }
+  fi
   FRESH_ROOT_OWNED=1 own_namespaces --mount --propagation private -- "$BASH" "$script" "${args[@]}"
 fi
 
