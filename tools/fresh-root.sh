@@ -34,10 +34,11 @@ usage="usage: tools/fresh-root.sh [--keep DIR] 12|13 [COMMAND...]
 
 # What a release says, read before anything is built: the commit, the Debian release and the zip
 # that BUILD-INFO.txt names (the zip on its first line), and in published, the SHA-256 that
-# SHA256SUMS gives of each file by its name. Says what is wrong with them, and exits, if anything is.
+# SHA256SUMS gives of each file by its name. Says what is wrong with them, and exits, if anything
+# is.
 declare -A published=()
 read_release() { # RELEASE_DIR
-  local sums=$1/SHA256SUMS wrong=() line number=0 name
+  local sums=$1/SHA256SUMS wrong=() file line number=0 name
   info=$1/BUILD-INFO.txt
   for file in "$info" "$sums"; do
     [ -f "$file" ] || wrong+=("there is no $file")
@@ -46,7 +47,8 @@ read_release() { # RELEASE_DIR
     zip=$(head -n 1 "$info")
     commit=$(sed -n 's/^commit: \([0-9a-f]\{40\}\)\( .*\)\{0,1\}$/\1/p' "$info")
     debian=$(sed -n 's/^Debian: //p' "$info")
-    [[ $zip == Narvelox-*-win32.zip ]] || wrong+=("$info names no Narvelox-*-win32.zip on its first line")
+    [[ $zip == Narvelox-*-win32.zip ]] ||
+      wrong+=("$info names no Narvelox-*-win32.zip on its first line")
     [ -n "$commit" ] || wrong+=("$info names no commit (\"commit: \" and 40 hex digits)")
     [[ ${debian%%.*} == @(12|13) ]] ||
       wrong+=("$info names Debian \"$debian\"; roots are of Debian 12 or 13")
@@ -143,8 +145,10 @@ if [ -e "$unfinished" ]; then
   echo "Removing the half-made root in $root, which an earlier call stopped while making."
   find "$root" -xdev -mindepth 1 -delete
 elif [ -n "$(ls -A "$root")" ]; then
-  [ -f "$root/etc/debian_version" ] && [ -d "$clone/.git" ] ||
-    { echo "$root holds something else than a root of this script's: give --keep another folder." >&2 && exit 1; }
+  if [ ! -f "$root/etc/debian_version" ] || [ ! -d "$clone/.git" ]; then
+    echo "$root holds something else than a root of this script's: give --keep another folder." >&2
+    exit 1
+  fi
   [ "$(cut -d. -f1 "$root/etc/debian_version")" = "$release" ] ||
     { echo "$root holds Debian $(cat "$root/etc/debian_version"), not $release" >&2 && exit 1; }
   echo "Entering the Debian $(cat "$root/etc/debian_version") root kept in $root, its clone at" \

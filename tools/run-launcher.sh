@@ -30,7 +30,8 @@ if ! session_owned; then
   check_build_owner
   echo "Building the windows preset..."
   log=$(mktemp)
-  if ! { as_owner cmake --preset windows && as_owner cmake --build --preset windows; } >"$log" 2>&1; then
+  if ! { as_owner cmake --preset windows && as_owner cmake --build --preset windows; } \
+    >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
   fi
