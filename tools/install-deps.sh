@@ -30,6 +30,7 @@ packages=(
   g++-mingw-w64-i686                      # the Windows cross compiler, windres included
   icoutils libimage-exiftool-perl         # read a built exe's resources back
   python3-pefile                          # read a built exe's headers and imports back
+  python3-markdown-it                     # check the documents' links
   wine wine32:i386 wine64 xvfb imagemagick # run the real exe on a virtual display
   clang libclang-rt-dev                   # the fuzzer
   procps                                  # the benchmark's process lookup
