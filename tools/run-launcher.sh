@@ -29,13 +29,12 @@ if ! session_owned; then
   tools/install-deps.sh
   check_build_owner
   echo "Building the windows preset..."
-  log=$(mktemp)
-  if ! { as_owner cmake --preset windows && as_owner cmake --build --preset windows; } \
-    >"$log" 2>&1; then
-    cat "$log" >&2
+  # Its output only where it fails, and in no file that a kill would leave behind.
+  if ! log=$({ as_owner cmake --preset windows && as_owner cmake --build --preset windows; } 2>&1)
+  then
+    echo "$log" >&2
     exit 1
   fi
-  rm -f "$log"
 fi
 session_own "$@"
 
