@@ -14,8 +14,17 @@ shift 4
 # Root may build a checkout that another user owns: git refuses to read such a repository unless
 # told it is the one meant, and its status would rewrite the index as root's.
 git=(env GIT_OPTIONAL_LOCKS=0 git -c safe.directory="$source_dir" -C "$source_dir")
-epoch=${SOURCE_DATE_EPOCH:-$("${git[@]}" log -1 --format=%ct 2>/dev/null)} ||
-  { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+# The sources' own checkout only: sources unpacked inside another project's checkout are not at
+# that project's commit.
+commit=""
+if [ "$("${git[@]}" rev-parse --show-toplevel 2>/dev/null)" = "$source_dir" ]; then
+  commit=$("${git[@]}" rev-parse --quiet --verify HEAD) || commit=""
+fi
+epoch=${SOURCE_DATE_EPOCH:-}
+if [ -z "$epoch" ]; then
+  [ -n "$commit" ] || { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+  epoch=$("${git[@]}" log -1 --format=%ct)
+fi
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -38,7 +47,7 @@ tool() {
   echo "$1: $3${package:+ (Debian package $package $(dpkg-query -W -f='${Version}' "$package"))}"
 }
 ld=$("$cxx" -print-prog-name=ld)
-if commit=$("${git[@]}" rev-parse HEAD 2>/dev/null); then
+if [ -n "$commit" ]; then
   [ -z "$("${git[@]}" status --porcelain)" ] || commit+=" with uncommitted changes"
 else
   commit="none: not built from a git checkout"

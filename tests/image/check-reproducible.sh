@@ -33,14 +33,17 @@ runs=("+all,-fileordering,user_group.available+=narvelox-rebuilder:narvelox-rebu
 unshare -r --uts true 2>/dev/null || runs[1]+=",domain_host.use_sudo=1"
 build="cmake --preset release >/dev/null && cmake --build --preset release >/dev/null &&
   cpack --preset release >/dev/null"
-# The sources as a clone has them, uncommitted changes included, but none of the builds.
-sources=$(cd "$source_dir" && ls -A | grep -vx build | xargs)
+# The sources as a clone has them, uncommitted changes included, but none of the builds. A copy
+# under a name of our own: reprotest reads its source patterns as shell words and puts the
+# source folder into a shell command, which an odd name in the checkout would break.
+mkdir "$work/sources"
+find "$source_dir" -mindepth 1 -maxdepth 1 ! -name build -exec cp -a -t "$work/sources" {} +
 for i in "${!runs[@]}"; do
   store=$work/run$i
   echo "reprotest --vary=${runs[$i]}"
   [ "$i" -ne 0 ] || echo "  the second build's user: $(id narvelox-rebuilder)"
   PATH=$work/bin:$PATH reprotest --verbosity 1 --store-dir "$store" --vary="${runs[$i]}" \
-    --source-pattern "$sources" -c "$build" "$source_dir" \
+    -c "$build" "$work/sources" \
     "build/release/Narvelox.exe build/release/dist/*" >"$store.log" 2>&1 && status=0 || status=$?
   # What the second build varied, the verdict and the hashes; not the control build's setup.
   awk '/build "experiment-1"/ { on = 1 } on && /variation|: vary |Reproduction|^[0-9a-f]+  /' \
@@ -73,7 +76,13 @@ check "the exe in the zip is the one built" cmp "$work/unzipped/Narvelox.exe" "$
 check "README.txt is plain text with CRLF line ends" plain_text "$work/unzipped/README.txt"
 check "LICENSE.txt is plain text with CRLF line ends" plain_text "$work/unzipped/LICENSE.txt"
 check "SHA256SUMS verifies the zip and the exe" checksums_verify
-check "BUILD-INFO.txt names the commit" \
-  grep -qx "commit: $(git -c safe.directory="$source_dir" -C "$source_dir" rev-parse HEAD).*" \
-  "$dist/BUILD-INFO.txt"
+# Exactly what the sources are: the checkout's commit, with or without changes of its own, or none.
+git=(env GIT_OPTIONAL_LOCKS=0 git -c safe.directory="$source_dir" -C "$source_dir")
+commit="none: not built from a git checkout"
+if [ "$("${git[@]}" rev-parse --show-toplevel 2>/dev/null)" = "$source_dir" ]; then
+  commit=$("${git[@]}" rev-parse HEAD)
+  [ -z "$("${git[@]}" status --porcelain)" ] || commit+=" with uncommitted changes"
+fi
+check "BUILD-INFO.txt names the commit of the sources: $commit" \
+  grep -qxF "commit: $commit" "$dist/BUILD-INFO.txt"
 exit "$failures"
