@@ -45,7 +45,7 @@ owner_account() {
 
 # Who UID is, for a message.
 user_label() { # UID
-  getent passwd "$1" | cut -d: -f1 | grep . || echo "user $1, who has no account here"
+  getent passwd "$1" | cut -d: -f1 | grep . || echo "user $1 (no account here)"
 }
 
 # Fills owner with setpriv's options, then env's, that make a command the checkout's owner's where

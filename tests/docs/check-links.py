@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # Fails when a relative link or image in README.md or docs/*.md names a file, folder or heading
 # that isn't there, so that a moved file or a reworded heading can't leave a dead link behind.
-# Links are read from the parsed documents, so one shown in code is not taken for a link.
+# The documents are parsed, so that a link shown as code is not taken for one.
 #   check-links.py REPOSITORY
 import re
 import sys
@@ -15,67 +15,52 @@ except ImportError:
              " installs.")
 
 root = Path(sys.argv[1]).resolve()
-parser = MarkdownIt("commonmark").enable("table")  # GitHub renders tables, and links in them
-anchors = {}  # a Markdown file: the anchors of its headings
+parse = MarkdownIt("commonmark").enable("table").parse  # GitHub renders tables, and their links
 
 
-def headings(path):
-    # GitHub's anchor: the heading's text without its markup (code's content kept), lower-cased,
-    # all but letters, digits, spaces, hyphens and underscores dropped, each space a hyphen; a
-    # repeated one gets -1, -2, ...
-    if path not in anchors:
-        anchors[path] = set()
-        tokens = parser.parse(path.read_text(encoding="utf-8"))
-        for opening, inline in zip(tokens, tokens[1:]):
-            if opening.type == "heading_open":
-                kept = [t.content for t in inline.children if t.type in ("text", "code_inline")]
-                anchor = base = re.sub(r"[^\w\- ]", "", "".join(kept).lower()).replace(" ", "-")
-                n = 0
-                while anchor in anchors[path]:
-                    n += 1
-                    anchor = f"{base}-{n}"
-                anchors[path].add(anchor)
-    return anchors[path]
+def inlines(path):  # a document's inline tokens, each with the token before it
+    tokens = parse(path.read_text(encoding="utf-8"))
+    return [(before, token) for before, token in zip(tokens, tokens[1:]) if token.type == "inline"]
 
 
-def missing(document, path, fragment):
-    # What a link in DOCUMENT to PATH#FRAGMENT names that isn't there, if anything.
-    top = root if path.startswith("/") else document.parent  # GitHub takes /x from the top
-    target = (top / path.lstrip("/")).resolve() if path else document
-    if not target.is_relative_to(root):
-        return "a place outside the repository"
-    name = target.relative_to(root)
-    if not target.exists():
-        return f"no file {name}"
-    if fragment and name.suffix == ".md" and target.is_file() and fragment not in headings(target):
-        return f"no heading #{fragment} in {name}"
-    return None
+def anchors(path):
+    # GitHub's: the heading's text (code's content kept, markup dropped), lower-cased, all but
+    # letters, digits, spaces, hyphens and underscores dropped, each space a hyphen; a repeated
+    # one gets -1, -2, ...
+    found, seen = set(), {}
+    for before, inline in inlines(path):
+        if before.type == "heading_open":
+            text = "".join(t.content for t in inline.children if t.type in ("text", "code_inline"))
+            slug = re.sub(r"[^\w\- ]", "", text.lower()).replace(" ", "-")
+            seen[slug] = seen.get(slug, -1) + 1
+            found.add(f"{slug}-{seen[slug]}" if seen[slug] else slug)
+    return found
 
 
 documents = [root / "README.md", *sorted((root / "docs").glob("*.md"))]
-links = []  # each link and image: its document, the line it starts on, where it leads
-for document in documents:
-    for block in parser.parse(document.read_text(encoding="utf-8")):
-        if block.type != "inline":
-            continue
-        line = block.map[0] + 1
-        for token in block.children:
-            if token.type in ("link_open", "image"):
-                where = token.attrGet("href" if token.type == "link_open" else "src")
-                links.append((document, line, where))
-            # An image's description may run over lines too.
-            inner = token.children or []
-            line += sum(t.type in ("softbreak", "hardbreak") for t in [token, *inner])
 checked = broken = 0
-for document, line, link in links:
-    url = urlsplit(link)
-    if url.scheme or url.netloc:  # http:, mailto: and the like
-        continue
-    checked += 1
-    what = missing(document, unquote(url.path), unquote(url.fragment))
-    if what:
-        print(f"{document.relative_to(root)}:{line}: {link}: {what}")
-        broken += 1
+for document in documents:
+    for _, inline in inlines(document):
+        line = inline.map[0] + 1
+        for token in inline.children:
+            line += token.type == "softbreak"
+            link = token.attrGet("href" if token.type == "link_open" else "src")
+            url = urlsplit(link or "http:")
+            if token.type not in ("link_open", "image") or url.scheme or url.netloc:
+                continue  # not a link, or one to the web, mailto: and the like
+            checked += 1
+            path, fragment = unquote(url.path), unquote(url.fragment)
+            target = (document.parent / path).resolve() if path else document
+            if not target.is_relative_to(root):
+                what = "leads out of the repository"
+            elif not target.exists():
+                what = f"names no file {target.relative_to(root)}"
+            elif fragment and target.suffix == ".md" and fragment not in anchors(target):
+                what = f"names no heading #{fragment} in {target.relative_to(root)}"
+            else:
+                continue
+            print(f"{document.relative_to(root)}:{line}: {link} {what}")
+            broken += 1
 if broken:
     sys.exit(1)
 print(f"{checked} relative links in {len(documents)} documents, none broken.")
