@@ -61,10 +61,10 @@ read_release() { # RELEASE_DIR
     # Each field on a line of its own, "NAME: value", once; CRLF line ends as LF.
     number=0
     while IFS= read -r line || [ -n "$line" ]; do
-      number=$((number + 1)) line=${line%$'\r'}
-      [ $number -gt 1 ] || line="zip: $line"
-      key=${line%%: *}
-      if [ -z "$line" ]; then
+      number=$((number + 1)) line=${line%$'\r'} key=${line%%: *}
+      if [ $number -eq 1 ]; then
+        zip=$line
+      elif [ -z "$line" ]; then
         continue
       elif [ "$key" = "$line" ]; then
         wrong+=("line $number of BUILD-INFO.txt is not \"NAME: value\": $line")
@@ -74,7 +74,7 @@ read_release() { # RELEASE_DIR
         field[$key]=${line#"$key: "}
       fi
     done <"$info"
-    zip=${field[zip]:-} commit=${field[commit]:-} debian=${field[Debian]:-}
+    commit=${field[commit]:-} debian=${field[Debian]:-}
     [[ $zip =~ ^Narvelox-[0-9]+(\.[0-9]+)*-win32\.zip$ ]] ||
       wrong+=("BUILD-INFO.txt names no Narvelox-VERSION-win32.zip on its first line")
     if [[ $commit =~ ^[0-9a-f]{40}\ with\ uncommitted\ changes$ ]]; then
