@@ -228,8 +228,8 @@ if [ -z "$(ls -A "$root")" ]; then
   mirror=${mirror:-http://deb.debian.org/debian}
   security=${security:-http://deb.debian.org/debian-security}
   where="a tmpfs of at most $(df -h --output=size /tmp | tail -n 1 | tr -d ' '), half the memory"
-  echo "Making a fresh Debian $release ($suite) root from $mirror and $security," \
-    "in ${keep:+$(shown "$keep")}${keep:-$where}."
+  [ -z "$keep" ] || where=$(shown "$keep")
+  echo "Making a fresh Debian $release ($suite) root from $mirror and $security, in $where."
   mmdebstrap --mode=root --variant=minbase --include=git,ca-certificates --skip=check/empty \
     "$suite" "$root" \
     "deb $mirror $suite main" "deb $mirror $suite-updates main" "deb $security $suite-security main"
