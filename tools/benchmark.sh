@@ -14,6 +14,10 @@ cd "$(dirname "$0")/.."
 top=$PWD
 runs=${1:-5}
 fuzz_seconds=${2:-60}
+if [[ ! $runs =~ ^[1-9][0-9]*$ || ! $fuzz_seconds =~ ^[1-9][0-9]*$ || $# -gt 2 ]]; then
+  echo "usage: tools/benchmark.sh [RUNS [FUZZ_SECONDS]], each a whole number above 0" >&2
+  exit 2
+fi
 
 if ! session_owned; then
   tools/install-deps.sh

@@ -20,7 +20,7 @@ mode=${1:-}
 case $mode in
 "" | --norun | --usage) ;;
 *)
-  echo "usage: $0 [--norun | --usage]" >&2
+  echo "usage: tools/run-launcher.sh [--norun | --usage]" >&2
   exit 2
   ;;
 esac
@@ -66,7 +66,7 @@ if [ "$mode" = --usage ]; then
   echo
   sed 's/^/    /' <<<"${box#*$'\n'}"
   echo
-  echo "Saved a picture of it in $picture"
+  echo "Saved a picture of it in $(shown "$picture")"
   exit 0
 fi
 

@@ -150,7 +150,7 @@ session_step() { # NAME CMD...
   "$@" </dev/null >>"$session_dir/$name.log" 2>&1 || session_failed "$name" "exit code $?"
 }
 session_failed() { # NAME WHAT
-  echo "session: $1 failed ($2); the end of $session_dir/$1.log:" >&2
+  echo "session: $1 failed ($2); the end of $(shown "$session_dir/$1.log"):" >&2
   tail -n 20 "$session_dir/$1.log" | sed 's/^/  /' >&2
   exit 1
 }
@@ -186,7 +186,7 @@ session_choose_way() {
   local wanted=${NARVELOX_32BIT:-} native emulated=""
   case $wanted in
   "" | native | emulated) ;;
-  *) echo "NARVELOX_32BIT is native, emulated or unset, not \"$wanted\"" >&2 && exit 2 ;;
+  *) echo "NARVELOX_32BIT is native, emulated or unset, not \"$(shown "$wanted")\"" >&2 && exit 2 ;;
   esac
   native=$(session_why_not native)
   if [ "$wanted" = emulated ] || [ -n "$native" ]; then
