@@ -110,8 +110,9 @@ read_release() { # RELEASE_DIR
 }
 
 # The commit to clone, in wanted: this checkout's HEAD, or the one the release names, which must
-# be one that a branch or tag reaches. A commit that none reaches (a stash, a dangling commit, a
-# fetched review) is none that the checkout's owner chose to build, and its scripts run as root.
+# be one that a branch or tag of the checkout's own reaches. A commit that none reaches (a stash,
+# a dangling commit, whatever a fetch put under remotes/, a review's say) is none that the
+# checkout's owner chose to build, and its scripts run as root.
 choose_commit() {
   if ! wanted=$("${in_project[@]}" rev-parse --verify --quiet "${commit:-HEAD}^{commit}") ||
     [ "$wanted" != "${commit:-$wanted}" ]; then
@@ -119,9 +120,10 @@ choose_commit() {
     exit 1
   fi
   if [ -n "$commit" ] &&
-    [ -z "$("${in_project[@]}" for-each-ref --count=1 --contains "$commit" refs/heads refs/tags refs/remotes)" ]; then
+    [ -z "$("${in_project[@]}" for-each-ref --count=1 --contains "$commit" refs/heads refs/tags)" ]; then
     echo "No branch or tag of $(shown "$project") reaches commit $commit, which BUILD-INFO.txt" \
-      "names: fetch the branch that holds it, or rebuild another release." >&2
+      "names: bring a branch of yours to one that holds it (git pull, say), or rebuild another" \
+      "release." >&2
     exit 1
   fi
 }

@@ -11,6 +11,8 @@ cp "$(dirname "$0")"/../../tools/{fresh-root,common}.sh "$work/checkout/tools/"
 git=(git -C "$work/checkout" -c user.name=test -c user.email=test@example.org)
 "${git[@]}" init --quiet && "${git[@]}" add tools && "${git[@]}" commit --quiet -m sources
 dangling=$("${git[@]}" commit-tree -p HEAD -m "a stash, say" "HEAD^{tree}")
+fetched=$("${git[@]}" commit-tree -p HEAD -m "a review" "HEAD^{tree}")
+"${git[@]}" update-ref refs/remotes/origin/review "$fetched"
 absent=$(printf '%040d' 7) zip=Narvelox-1.00.0009-win32.zip
 # As tools/write-release.sh writes it, the tools' lines cut short; more lines after them.
 info() { printf '%s\ncommit: %s\nSOURCE_DATE_EPOCH: 1 (1970)\nDebian: 12.11\nzip: Zip 3.0\n%s' "$zip" "$@"; }
@@ -31,6 +33,7 @@ cases=(
 $(printf '%064d' 3)  LICENSE.txt"
   "has no commit $absent|$(info "$absent" | sed 's/$/\r/')|$(sed 's/$/\r/' <<<"$sums")"
   "No branch or tag of|$(info "$dangling")|$sums"
+  "No branch or tag of|$(info "$fetched")|$sums"
 )
 failures=0
 for i in "${!cases[@]}"; do
