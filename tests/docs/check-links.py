@@ -3,16 +3,14 @@
 # that isn't there, so that a moved file or a reworded heading can't leave a dead link behind.
 # The documents are parsed, so that a link shown as code is not taken for one.
 #   check-links.py REPOSITORY
-import re
-import sys
+import re, sys
 from pathlib import Path
 from urllib.parse import unquote, urlsplit
 
 try:
     from markdown_it import MarkdownIt
 except ImportError:
-    sys.exit("check-links.py reads Markdown with markdown-it-py, which sudo tools/install-deps.sh"
-             " installs.")
+    sys.exit("check-links.py needs markdown-it-py, which sudo tools/install-deps.sh installs.")
 
 root = Path(sys.argv[1]).resolve()
 parse = MarkdownIt("commonmark").enable("table").parse  # GitHub renders tables, and their links

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# Root, in a checkout that another user owns, runs the owner's commands as the owner: with the
-# owner's own group and groups, whatever the checkout folder's group, and as a uid with no
-# account here, with a home of its own; and gives back what root left in build/ through a link
-# to a folder of the owner's, but not through one to a folder of someone else's. Root only.
+# Root runs the commands of a checkout's owner with the owner's own groups, whatever the folder's
+# group, also for a uid with no account here; and gives back build/ through a link only to a
+# folder of the owner's. Root only.
 set -euo pipefail
 [ "$(id -u)" -eq 0 ] || { echo "skipped: only root runs commands as another user" && exit 77; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 chmod 755 "$work" && mkdir "$work/tools" && cp "$(dirname "$0")/../../tools/common.sh" "$work/tools/"
 failures=0
 expect() { # WHAT EXPECTED ACTUAL: ACTUAL begins with EXPECTED
