@@ -238,7 +238,7 @@ if [ -z "$(ls -A "$root")" ]; then
   git clone --quiet --no-hardlinks "$project" "$clone"
   rm "$unfinished"
 fi
-# By its id: a clone has the checkout's branches, and a remote's branch may be what reaches it.
+# By its id: a kept clone has only the branches the checkout had when the clone was made.
 git -C "$clone" fetch --quiet "$project" "$wanted"
 if ! git -C "$clone" checkout --quiet --force --detach "$wanted"; then
   echo "The clone in $(shown "$root") stays at commit $(git -C "$clone" rev-parse --short HEAD)," \

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both presets and runs every test once: the host tests, the
+# Installs what is missing, builds the presets and runs every test once: the host tests, the
 # end-to-end suite, then the steps of the release workflow (cmake --workflow --preset release),
 # which check the image and its reproducibility before they write the release.
 #
