@@ -7,9 +7,26 @@
 # VERSION is project(VERSION), major.minor.0.tweak; image.txt gives the size ceiling and the
 # imports.
 set -euo pipefail
+# A failure says why in one sentence, never with an exit status alone.
+fail() { echo "check-image.sh: $*" >&2; exit 1; }
+[ $# -eq 3 ] || fail "it takes three arguments, the exe, VERSION and image.txt, not $#."
 exe=$1 version=$2 limits=$3
+for tool in /usr/bin/python3 exiftool wrestool icotool; do
+  command -v "$tool" >/dev/null || fail "$tool is missing: sudo tools/install-deps.sh installs it."
+done
+/usr/bin/python3 -c 'import pefile' 2>/dev/null ||
+  fail "Python's pefile is missing: sudo tools/install-deps.sh installs python3-pefile."
+for file in "$exe" "$limits"; do
+  [ -f "$file" ] || fail "there is no file ${file@Q}."
+  [ -r "$file" ] || fail "${file@Q} can't be read."
+done
+[[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] ||
+  fail "VERSION ${version@Q} is not major.minor.0.tweak."
 size=$(stat -c %s "$exe")
 max=$(awk '$1 == "size" { print $2 }' "$limits")
+[[ $max =~ ^[0-9]+$ ]] || fail "${limits@Q} gives no size ceiling, as one line \"size BYTES\"."
+imports=$(grep -E '^[^# ]+\.dll ' "$limits") ||
+  fail "${limits@Q} lists no imports, as lines \"NAME.dll FUNCTION...\"."
 # Explorer's form of the version, worked out here apart from the build's, so that a build that
 # writes it wrongly fails.
 IFS=. read -r major minor _ tweak <<<"$version"
@@ -20,7 +37,7 @@ format PE32, machine I386
 Time/Date Thu Jan 1 00:00:00 1970
 Subsystem WINDOWS_GUI
 DllCharacteristics DYNAMIC_BASE NX_COMPAT TERMINAL_SERVER_AWARE
-$(grep -E '^[^# ]+\.dll ' "$limits")
+$imports
 Translation: 0x0409 0x04b0
 FileVersionNumber: $version
 ProductVersionNumber: $version
@@ -86,5 +103,6 @@ EOF
 if diff -u --label expected --label "$exe" <(echo "$expected") <(echo "$actual"); then
   echo "image checks passed: $(wc -l <<<"$expected") lines match ($size bytes)"
 else
+  echo "image checks failed: the diff above marks what the image must have -, what it has +."
   exit 1
 fi
