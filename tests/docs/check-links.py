@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-# Fails when a relative link or image in README.md or docs/*.md names a file, folder or heading
-# that isn't there, so that a moved file or a reworded heading can't leave a dead link behind.
+# Fails when a relative link or image in README.md or docs/*.md is empty or names a file, folder
+# or heading that isn't there, so that a moved file or a reworded heading can't leave a dead link
+# behind.
 # The documents are parsed, so that a link shown as code is not taken for one.
 #   check-links.py REPOSITORY
 import re, sys
@@ -42,14 +43,18 @@ for document in documents:
         line = inline.map[0] + 1
         for token in inline.children:
             line += token.type == "softbreak"
+            if token.type not in ("link_open", "image"):
+                continue
             link = token.attrGet("href" if token.type == "link_open" else "src")
-            url = urlsplit(link or "http:")
-            if token.type not in ("link_open", "image") or url.scheme or url.netloc:
-                continue  # not a link, or one to the web, mailto: and the like
+            url = urlsplit(link)
+            if url.scheme or url.netloc:
+                continue  # one to the web, mailto: and the like
             checked += 1
             path, fragment = unquote(url.path), unquote(url.fragment)
             target = (document.parent / path).resolve() if path else document
-            if not target.is_relative_to(root):
+            if not link:
+                what = "is empty, and leads nowhere"
+            elif not target.is_relative_to(root):
                 what = "leads out of the repository"
             elif not target.exists():
                 what = f"names no file {target.relative_to(root)}"
@@ -57,7 +62,7 @@ for document in documents:
                 what = f"names no heading #{fragment} in {target.relative_to(root)}"
             else:
                 continue
-            print(f"{document.relative_to(root)}:{line}: {link} {what}")
+            print(f"{document.relative_to(root)}:{line}: ({link}) {what}")
             broken += 1
 if broken:
     sys.exit(1)
