@@ -9,16 +9,33 @@ from pathlib import Path
 from urllib.parse import unquote, urlsplit
 
 try:
-    from markdown_it import MarkdownIt
+    from markdown_it import MarkdownIt, rules_inline
 except ImportError:
     sys.exit("check-links.py needs markdown-it-py, which sudo tools/install-deps.sh installs.")
 
 root = Path(sys.argv[1]).resolve()
-parse = MarkdownIt("commonmark").enable("table").parse  # GitHub renders tables, and their links
+markdown = MarkdownIt("commonmark").enable("table")  # GitHub renders tables, and their links
+
+
+def noting_line(rule):
+    # Notes on each link and image how many lines into its paragraph it starts: counting the line
+    # breaks before it would miss those inside a code span, an image's text or inline HTML.
+    def rule_noting_line(state, silent):
+        start, first = state.pos, len(state.tokens)
+        found = rule(state, silent)
+        if found and not silent:  # text pending before the link may be pushed ahead of it
+            opening = next(t for t in state.tokens[first:] if t.type in ("link_open", "image"))
+            opening.meta["line"] = state.src.count("\n", 0, start)
+        return found
+    return rule_noting_line
+
+
+markdown.inline.ruler.at("link", noting_line(rules_inline.link))
+markdown.inline.ruler.at("image", noting_line(rules_inline.image))
 
 
 def inlines(path):  # a document's inline tokens, each with the token before it
-    tokens = parse(path.read_text(encoding="utf-8"))
+    tokens = markdown.parse(path.read_text(encoding="utf-8"))
     return [(before, token) for before, token in zip(tokens, tokens[1:]) if token.type == "inline"]
 
 
@@ -40,9 +57,7 @@ documents = [root / "README.md", *sorted((root / "docs").glob("*.md"))]
 checked = broken = 0
 for document in documents:
     for _, inline in inlines(document):
-        line = inline.map[0] + 1
         for token in inline.children:
-            line += token.type == "softbreak"
             if token.type not in ("link_open", "image"):
                 continue
             link = token.attrGet("href" if token.type == "link_open" else "src")
@@ -62,6 +77,7 @@ for document in documents:
                 what = f"names no heading #{fragment} in {target.relative_to(root)}"
             else:
                 continue
+            line = inline.map[0] + 1 + token.meta["line"]
             print(f"{document.relative_to(root)}:{line}: ({link}) {what}")
             broken += 1
 if broken:
