@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-# Fails when a relative link or image in README.md or docs/*.md is empty or names a file, folder
-# or heading that isn't there, so that a moved file or a reworded heading can't leave a dead link
-# behind.
+# Fails when a relative link or image in README.md or a .md under docs/ is empty or names a file,
+# folder or heading that isn't there, so that a moved file or a reworded heading can't leave a dead
+# link behind.
 # The documents are parsed, so that a link shown as code is not taken for one.
 #   check-links.py REPOSITORY
 import re, sys
@@ -53,7 +53,7 @@ def anchors(path):
     return found
 
 
-documents = [root / "README.md", *sorted((root / "docs").glob("*.md"))]
+documents = [root / "README.md", *sorted((root / "docs").rglob("*.md"))]  # docs/ and its folders
 checked = broken = 0
 for document in documents:
     for _, inline in inlines(document):
