@@ -13,7 +13,11 @@ try:
 except ImportError:
     sys.exit("check-links.py needs markdown-it-py, which sudo tools/install-deps.sh installs.")
 
+if len(sys.argv) != 2:
+    sys.exit("usage: check-links.py REPOSITORY")
 root = Path(sys.argv[1]).resolve()
+if not (root / "README.md").is_file():
+    sys.exit(f"check-links.py: {root} has no README.md: is it the repository?")
 markdown = MarkdownIt("commonmark").enable("table")  # GitHub renders tables, and their links
 
 
@@ -81,5 +85,7 @@ for document in documents:
             print(f"{document.relative_to(root)}:{line}: ({link}) {what}")
             broken += 1
 if broken:
-    sys.exit(1)
+    sys.exit(f"{broken} of {checked} relative links in {len(documents)} documents broken.")
+if not checked:  # documents read wrong, or every link taken for one to the web
+    sys.exit(f"No relative link in {len(documents)} documents: nothing was checked.")
 print(f"{checked} relative links in {len(documents)} documents, none broken.")
