@@ -70,7 +70,8 @@ for document in documents:
                 continue  # one to the web, mailto: and the like
             checked += 1
             path, fragment = unquote(url.path), unquote(url.fragment)
-            target = (document.parent / path).resolve() if path else document
+            base = root if path.startswith("/") else document.parent  # GitHub: /x from the top
+            target = (base / path.lstrip("/")).resolve() if path else document
             if not link:
                 what = "is empty, and leads nowhere"
             elif not target.is_relative_to(root):
