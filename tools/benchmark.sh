@@ -23,8 +23,8 @@ if ! session_owned; then
   tools/install-deps.sh
   check_build_owner
   for preset in windows host; do
-    as_owner cmake --preset "$preset" >/dev/null
-    as_owner cmake --build --preset "$preset" >/dev/null
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" >/dev/null
   done
 fi
 session_own "$@"

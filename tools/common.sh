@@ -1,21 +1,20 @@
 # shellcheck shell=bash
-# What the scripts a person runs share. Sourced by the demo, the test command, the benchmark, the
-# harness, the installer and the fresh root:
+# What the project's scripts share. Sourced first by every script, which then runs only as the
+# checkout's owner: root installs packages (tools/install-deps.sh) and runs nothing else here.
 #
-#   as_owner CMD...          runs CMD as the checkout's owner: where root runs a script in a
-#                            checkout that another user owns, as that user, with the user's own
-#                            groups, so that nothing CMD writes there is root's; else as it is
-#   check_build_owner        where build/ holds a file that isn't the checkout owner's, root
-#                            gives it back, and anyone else stops, saying how to mend it
-#   own_namespaces [--as-owner] UNSHARE_OPTION... -- CMD...
+#   check_build_owner        stops, saying how to mend it, where build/ holds a file that isn't
+#                            the checkout owner's, or leads to a folder that isn't theirs
+#   subordinate_ids          unshare's options for a user namespace with the caller's
+#                            subordinate ids (/etc/subuid, /etc/subgid), or why there is none
+#   own_namespaces UNSHARE_OPTION... -- CMD...
 #                            runs CMD as the first process of new namespaces, a PID namespace
 #                            among them, and exits with its status; it ends with this script
+#   private_tmp DIR...       a tmpfs over /tmp, in a mount namespace of the caller's own, through
+#                            which each DIR that lies under /tmp is still seen
 #   shown TEXT               TEXT as a message may print it: control characters escaped
+#   user_label UID           the account's name, or what stands for a uid with none
+#   source_commit DIR        the commit that the sources in DIR are at, as a release names it
 #   debian_source SUITE      the address apt takes the main component of Debian's SUITE from
-#
-# A checkout stays its owner's: root does only the steps that need root (installing packages,
-# the release's reproducibility check, a fresh root), everything else as the owner, and writes
-# nothing in the checkout itself.
 
 checkout=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
 checkout_uid=$(stat -c %u "$checkout")
@@ -26,94 +25,91 @@ shown() { # TEXT
   if [[ $1 == *[![:print:]]* ]]; then printf '%q' "$1"; else printf '%s' "$1"; fi
 }
 
-# Who owns the checkout, from the owner's account: owner_name, owner_gid (the account's own
-# group, not the checkout folder's), owner_home, and owner_ids for chown. An owner with no account
-# here, as a checkout mounted into a container often has, has no name, the checkout folder's
-# group unless that is root's, and a home of its own in build/.
-owner_account() {
-  [ -z "${owner_ids:-}" ] || return 0
-  local entry group
-  if entry=$(getent passwd "$checkout_uid"); then
-    IFS=: read -r owner_name _ _ owner_gid _ owner_home _ <<<"$entry"
-  else
-    owner_name="" owner_gid=$(stat -c %g "$checkout") owner_home=$checkout/build/home
-    [ "$owner_gid" -ne 0 ] || owner_gid=65534 # nogroup
-  fi
-  group=$(getent group "$owner_gid" | cut -d: -f1) || true
-  owner_ids=${owner_name:-$checkout_uid}:${group:-$owner_gid}
-}
-
-# Who UID is, for a message.
 user_label() { # UID
-  getent passwd "$1" | cut -d: -f1 | grep . || echo "user $1 (no account here)"
+  getent passwd "$1" | cut -d: -f1 | grep . || echo "uid $1, which has no account here"
 }
 
-# Fills owner with setpriv's options, then env's, that make a command the checkout's owner's where
-# root runs in a checkout that another user owns (sudo leaves root's HOME, USER and LOGNAME); else
-# empties it.
-owner_options() {
-  owner=()
-  [ "$(id -u)" -eq 0 ] && [ "$checkout_uid" -ne 0 ] || return 0
-  owner_account
-  if [ -n "$owner_name" ]; then
-    owner=(--reuid="$checkout_uid" --regid="$owner_gid" --init-groups --
-      env HOME="$owner_home" USER="$owner_name" LOGNAME="$owner_name")
+# Root writing in a checkout that another user owns leaves files the owner can't change, and
+# runs whatever the owner's checkout holds with every right: so no script runs but as the owner.
+# The installer is the one exception, as it writes nothing in the checkout.
+only_the_owner() { # THE SCRIPT'S ARGUMENTS...
+  [ "$(id -u)" -ne "$checkout_uid" ] || return 0
+  local name how
+  name=$(getent passwd "$checkout_uid" | cut -d: -f1) || true
+  if [ "$(id -u)" -ne 0 ]; then
+    how="sudo -u ${name:-#$checkout_uid}"
+  elif [ -n "$name" ]; then
+    how="runuser -u $name --"
   else
-    # setpriv needs no account: the owner's uid alone, with no groups beside its own.
-    owner=(--reuid="$checkout_uid" --regid="$owner_gid" --clear-groups --
-      env -u USER -u LOGNAME HOME="$owner_home")
-    [ -d "$owner_home" ] || setpriv "${owner[@]}" mkdir -p "$owner_home" || true
+    how="setpriv --reuid=$checkout_uid --regid=$checkout_uid --clear-groups"
   fi
+  echo "$(shown "$checkout") belongs to $(user_label "$checkout_uid"), and its scripts run only as" \
+    "their owner, so this one has changed nothing: run it as them ($how$(printf ' %q' "$0" "$@"))." >&2
+  exit 1
 }
+[ "$(realpath "$0")" = "$checkout/tools/install-deps.sh" ] || only_the_owner "$@"
 
-as_owner() { # CMD...
-  owner_options
-  if [ ${#owner[@]} -eq 0 ]; then
-    "$@"
-  else
-    setpriv "${owner[@]}" "$@"
-  fi
-}
-
-# A run as root of an earlier version of these scripts, a plain `sudo cmake ...`, or one killed
-# halfway, may have left files of root's in build/, which the owner's builds can't write. build/
-# may be a link to another disk: what it leads to is checked, and given back, if it is the
-# owner's; root gives nothing away that the owner didn't have.
+# A plain `sudo cmake ...`, or a run of an older version of these scripts as root, may have left
+# files in build/ that the owner can't write, and a build would fail halfway: this says so first,
+# and gives the command that mends it, for root to run. build/ may be a link to another disk, to a
+# folder of the owner's only.
 check_build_owner() {
-  local build=$checkout/build foreign
-  foreign=$(find -H "$build" ! -user "$checkout_uid" -print -quit 2>/dev/null) || true
+  local build=$checkout/build real foreign
+  [ -e "$build" ] || return 0
+  real=$(realpath "$build")
+  if [ "$(stat -c %u "$real")" -ne "$checkout_uid" ]; then
+    echo "build/ leads to $(shown "$real"), which belongs to $(user_label "$(stat -c %u "$real")")," \
+      "not to $(user_label "$checkout_uid"), who owns this checkout: link it to a folder of" \
+      "theirs, or remove the link." >&2
+    exit 1
+  fi
+  foreign=$(find "$real" ! -user "$checkout_uid" -print -quit 2>/dev/null) || true
   [ -n "$foreign" ] || return 0
-  owner_account
-  if [ -L "$build" ] && [ "$(stat -L -c %u "$build")" -ne "$checkout_uid" ]; then
-    echo "build/ leads to $(shown "$(realpath "$build")"), which belongs to" \
-      "$(user_label "$(stat -L -c %u "$build")"), not to $(user_label "$checkout_uid"), who" \
-      "owns this checkout: link it to a folder of theirs, or remove the link." >&2
-    exit 1
+  # chown -R follows no link inside the tree: a Wine prefix links to / (dosdevices/z:).
+  echo "$(shown "${foreign#"$real/"}") in build/ belongs to $(user_label "$(stat -c %u "$foreign")")," \
+    "not to you: sudo chown -R $checkout_uid:$(id -g) ${real@Q} gives build/ back." >&2
+  exit 1
+}
+
+# Fills id_map with unshare's options that make the caller root of a user namespace in which
+# their subordinate ids are mapped too, from 1 up, and returns 0; else says in ids_why why not,
+# and returns 1. Debian gives each new account a range; an older one may have none, and a uid with
+# no account can have none, as newuidmap maps only an account's. The ranges are read here:
+# unshare --map-auto of util-linux 2.38 takes the first range of the file for root's, whoever's.
+subordinate_ids() {
+  local uid name file range said
+  uid=$(id -u) id_map=(--map-root-user) ids_why=""
+  name=$(getent passwd "$uid" | cut -d: -f1) || true
+  if [ -z "$name" ]; then
+    ids_why="uid $uid has no account here, and only an account can have subordinate ids: sudo"
+    ids_why+=" useradd --uid $uid NAME, then sudo tools/install-deps.sh, gives it some"
+    return 1
   fi
-  if [ "$(id -u)" -eq 0 ]; then
-    echo "Giving build/ back to $(user_label "$checkout_uid"), who owns this checkout."
-    chown -R -H "$checkout_uid:$owner_gid" "$build"
-  else
-    local fix="$build/"
-    echo "$(shown "${foreign#"$checkout/"}") belongs to $(user_label "$(stat -c %u "$foreign")")," \
-      "not to this checkout's owner: sudo chown -R $owner_ids ${fix@Q} gives it back." >&2
-    exit 1
-  fi
+  for file in /etc/subuid /etc/subgid; do
+    range=$(awk -F: -v name="$name" -v uid="$uid" '($1 == name || $1 == uid) && $3 > 1 {
+      print $2 ",1," $3 - 1; exit }' "$file" 2>/dev/null) || true
+    [ -n "$range" ] || { ids_why="$name has no subordinate ids: sudo tools/install-deps.sh gives them" && return 1; }
+    id_map+=("--map-${file#/etc/sub}s=$range")
+  done
+  id_map=("${id_map[@]/uids=/users=}") id_map=("${id_map[@]/gids=/groups=}")
+  said=$(unshare --user "${id_map[@]}" true 2>&1) && return 0
+  ids_why="unshare can't map $name's subordinate ids ($(shown "$said"))"
+  command -v newuidmap >/dev/null || ids_why="newuidmap is missing: sudo tools/install-deps.sh installs it"
+  return 1
 }
 
 # However this script ends, by an exit, a failure, Ctrl-C, SIGTERM or SIGKILL, CMD goes with it
 # (setpriv --pdeathsig), and with CMD every other process in its PID namespace (unshare
-# --kill-child). With --as-owner, CMD runs as the checkout's owner (as_owner): setpriv changes the
-# user before it sets the signal, which a change of user would clear.
-own_namespaces() { # [--as-owner] UNSHARE_OPTION... -- CMD...
-  local as=(--)
-  if [ "$1" = --as-owner ]; then
-    owner_options
-    [ ${#owner[@]} -eq 0 ] || as=("${owner[@]}")
-    shift
+# --kill-child).
+own_namespaces() { # UNSHARE_OPTION... -- CMD...
+  local said
+  if ! said=$(unshare --user true 2>&1); then
+    echo "The kernel gives you no user namespace ($(shown "$said")): sudo sysctl" \
+      "user.max_user_namespaces=10000 allows them." >&2
+    exit 1
   fi
   # In the background, where a script's SIGINT doesn't reach, so that it ends the owner alone.
-  setpriv --pdeathsig KILL "${as[@]}" unshare --pid --fork --kill-child --mount-proc "$@" <&0 &
+  setpriv --pdeathsig KILL unshare --pid --fork --kill-child --mount-proc "$@" <&0 &
   local owned=$! status=0
   # unshare passes no signal on to its child: the owner ends the namespace itself.
   trap 'kill -KILL $owned; exit 130' INT
@@ -122,8 +118,41 @@ own_namespaces() { # [--as-owner] UNSHARE_OPTION... -- CMD...
   exit $status
 }
 
+private_tmp() { # DIR...
+  local dir top host
+  exec {host}</tmp
+  mount -t tmpfs -o mode=1777 tmpfs /tmp
+  for dir; do
+    [[ $dir == /tmp/?* ]] || continue
+    top=${dir#/tmp/} top=${top%%/*}
+    [ ! -d "/tmp/$top" ] || continue
+    mkdir "/tmp/$top"
+    # Through the descriptor: the host's /tmp/TOP is hidden by its path, not by its inode.
+    mount --no-canonicalize --rbind "/proc/self/fd/$host/$top" "/tmp/$top"
+  done
+  exec {host}<&-
+}
+
+# What the sources in DIR are, as a release names them: their checkout's commit, with " with
+# uncommitted changes" where there are any, or none where DIR is no checkout's top (sources
+# unpacked inside another project's checkout are not at its commit). A checkout that git can't
+# read, a corrupt index say, stops the script: nothing passes for clean that wasn't read.
+source_commit() { # DIR
+  local git=(env GIT_OPTIONAL_LOCKS=0 git -C "$1") commit changes
+  [ -e "$1/.git" ] || { echo "none: not built from a git checkout" && return 0; }
+  if ! commit=$("${git[@]}" rev-parse --verify --quiet HEAD) ||
+    [ "$("${git[@]}" rev-parse --show-toplevel)" != "$1" ] || ! changes=$("${git[@]}" status --porcelain); then
+    echo "git can't read which commit $(shown "$1") holds, and whether it has changes." >&2
+    return 1
+  fi
+  echo "$commit${changes:+ with uncommitted changes}"
+}
+
+# Debian's own archive only, by its origin and label, not a vendor's that lists the same suite.
 # Empty if apt has no such source.
 debian_source() { # SUITE
-  apt-cache policy 2>/dev/null | awk -v suite="n=$1," '/^ +[0-9]+ / { uri = $2 }
-    index($0, suite) && /,c=main,/ { print uri; exit }'
+  apt-cache policy 2>/dev/null | awk -v suite="$1" '/^ +[0-9]+ / { uri = $2 }
+    /^ +release / && !found && index($0, ",n=" suite ",") && /,c=main(,|$)/ &&
+      /[ ,]o=Debian( Backports)?,/ && /,l=Debian(-Security| Backports)?,/ { found = uri }
+    END { print found }'
 }

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian 12 (bookworm) or 13 (trixie), the Debian packages that building and
-# testing need, and the user the reproducibility test builds as. Only what is missing is
-# installed, so running it again costs a few seconds, and once root has run it, it asks nothing of
-# any other user. On any other system it stops before it changes anything.
+# testing need, and the user the reproducibility test builds as; and gives subordinate ids to the
+# user who ran it through sudo and to the checkout's owner, where they have none. Only what is
+# missing is done, so running it again costs a few seconds; run by anyone else, it only checks
+# that nothing is missing. It writes nothing in the checkout, and on any other system it stops
+# before it changes anything. The scripts that need these run it first.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 
@@ -35,13 +37,15 @@ packages=(
   clang libclang-rt-dev                   # the fuzzer
   procps                                  # the benchmark's process lookup
   zip unzip git                           # the release (its timestamp is the commit's) and its checks
+  uidmap                                  # newuidmap: a user namespace with subordinate ids
 )
 # Without what they recommend: diffoscope-minimal recommends some hundreds of readers of other
 # kinds of file than the release's (Java, Android, R, disk images, ...), some gigabytes of them.
 # What reprotest recommends, and varies the builds with, is named here.
 bare_packages=(
-  reprotest diffoscope-minimal xxd        # two builds of the release in varied environments, compared
-  disorderfs faketime locales-all sudo    # what reprotest varies them with
+  reprotest diffoscope-minimal xxd        # builds of the release in varied environments, compared
+  disorderfs faketime locales-all         # what reprotest varies them with
+  mmdebstrap bubblewrap                   # fresh Debian roots (tools/fresh-root.sh)
 )
 
 # Those of PACKAGES that are not installed, one a line.
@@ -100,3 +104,30 @@ if ! id narvelox-rebuilder >/dev/null 2>&1; then
   as_root "Adding the system user narvelox-rebuilder"
   useradd --system --user-group --no-create-home --shell /usr/sbin/nologin narvelox-rebuilder
 fi
+
+# Subordinate ids make a user root of a user namespace with many ids: a fresh Debian root
+# (tools/fresh-root.sh), and the reproducibility test's build as another user. Debian gives each
+# new account a range; an older account, and root, may have none. Each gets the range useradd
+# would give it: the first 65,536 ids from 100,000 up that no range in either file takes yet.
+ranges_missing() { # NAME: the files in which NAME has no range
+  local file
+  for file in /etc/subuid /etc/subgid; do
+    grep -qs "^$1:" "$file" || echo "$file"
+  done
+}
+owners=()
+for uid in ${SUDO_UID:-} "$checkout_uid"; do
+  name=$(getent passwd "$uid" | cut -d: -f1) || continue # a uid with no account can have none
+  [ "$(id -u)" -eq 0 ] || [ "$uid" -eq "$(id -u)" ] || continue
+  [[ " ${owners[*]} " == *" $name "* ]] || [ -z "$(ranges_missing "$name")" ] || owners+=("$name")
+done
+for name in "${owners[@]}"; do
+  as_root "Giving $name subordinate uids and gids with usermod"
+  first=$({ cat /etc/subuid /etc/subgid 2>/dev/null || true; } |
+    awk -F: -v first=100000 '$2 + $3 > first { first = $2 + $3 } END { print first }')
+  options=()
+  for file in $(ranges_missing "$name"); do
+    options+=("--add-sub${file#/etc/sub}s" "$first-$((first + 65535))")
+  done
+  usermod "${options[@]}" "$name"
+done

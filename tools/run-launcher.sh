@@ -9,8 +9,7 @@
 #   tools/run-launcher.sh --norun   a clip-only run: starts nothing, confines the cursor
 #   tools/run-launcher.sh --usage   shows the usage box, saves a picture of it, dismisses it
 #
-# It installs what is missing first, which needs root; once that is done, any user can run it.
-# Run as root in a checkout that another user owns, it builds and runs as that user.
+# It checks first that nothing is missing (tools/install-deps.sh), which only root can install.
 set -euo pipefail
 . "$(dirname "$0")/harness/session.sh"
 cd "$(dirname "$0")/.."
@@ -30,7 +29,7 @@ if ! session_owned; then
   check_build_owner
   echo "Building the windows preset..."
   # Its output only where it fails, and in no file that a kill would leave behind.
-  if ! log=$({ as_owner cmake --preset windows && as_owner cmake --build --preset windows; } 2>&1)
+  if ! log=$({ cmake --preset windows && cmake --build --preset windows; } 2>&1)
   then
     echo "$log" >&2
     exit 1

@@ -9,6 +9,7 @@
 # touched up in an image editor).
 # Needs ImageMagick's convert and icoutils' icotool.
 set -euo pipefail
+. "$(dirname "$0")/../../tools/common.sh"
 cd "$(dirname "$0")"
 
 # The classic 16-colour Windows palette (the subset used), as XPM colour lines.

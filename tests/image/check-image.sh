@@ -7,6 +7,7 @@
 # VERSION is project(VERSION), major.minor.0.tweak; image.txt gives the size ceiling and the
 # imports.
 set -euo pipefail
+. "$(dirname "$0")/../../tools/common.sh"
 # A failure says why in one sentence, never with an exit status alone.
 fail() { echo "check-image.sh: $*" >&2; exit 1; }
 [ $# -eq 3 ] || fail "it takes three arguments, the exe, VERSION and image.txt, not $#."

@@ -2,8 +2,8 @@
 # benchmark source this file and say only what they run and what they check:
 #
 #   session_own ARGS...      runs the calling script again, with ARGS, as the first process of
-#                            namespaces of its own, as the checkout's owner (tools/common.sh),
-#                            and exits with its status. In that second run
+#                            namespaces of its own (tools/common.sh), and exits with its status.
+#                            In that second run
 #                            session_owned is true and session_own returns at once, so what must
 #                            happen on the host (installing, building) goes before it, under
 #                            `if ! session_owned`. Source this file before changing folders.
@@ -33,10 +33,10 @@
 # The session ends with the script, however the script ends. Its first process is the script
 # itself, in a PID namespace of its own: when it ends, the kernel ends every other process in
 # there. The script's first run waits outside as the owner: if the owner ends, by an exit, Ctrl-C,
-# SIGTERM or even SIGKILL, the namespace goes with it (own_namespaces). A user namespace lets any
-# user make the others. A network namespace and a /tmp of its own keep the session's sockets and
-# locks, which Xvfb and Wine name after fixed paths under /tmp, apart from every other session's
-# and the host's.
+# SIGTERM or even SIGKILL, the namespace goes with it (own_namespaces). A user namespace, which
+# maps the user alone, lets any user make the others. A network namespace and a /tmp of its own
+# keep the session's sockets and locks, which Xvfb and Wine name after fixed paths under /tmp,
+# apart from every other session's and the host's.
 #
 # Wine runs 32-bit Windows programs in 32-bit Linux processes, and not every x86-64 host runs
 # 32-bit code. session_start finds out which way this host takes, by trying, prints it once and
@@ -55,35 +55,18 @@ session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
 
 session_own() {
   if session_owned; then
-    session_private_tmp
+    private_tmp "$checkout"
     return 0
   fi
-  # As the checkout's owner: root would have no rights over the owner's folders in a user
-  # namespace of its own.
-  NARVELOX_SESSION=owned own_namespaces --as-owner --user --map-root-user --mount --net -- \
+  NARVELOX_SESSION=owned own_namespaces --user --map-root-user --mount --net -- \
     "$BASH" "$session_script" "$@"
-}
-
-# A tmpfs over /tmp, in which only the project's folder is seen, should it lie under /tmp.
-session_private_tmp() {
-  local project top="" host
-  project=$(realpath "$harness/../..")
-  [[ $project != /tmp/* ]] || top=${project#/tmp/} top=${top%%/*}
-  exec {host}</tmp
-  mount -t tmpfs -o mode=1777 tmpfs /tmp
-  if [ -n "$top" ]; then
-    mkdir "/tmp/$top"
-    # Through the descriptor: the host's /tmp/TOP is hidden by its path, not by its inode.
-    mount --no-canonicalize --rbind "/proc/self/fd/$host/$top" "/tmp/$top"
-  fi
-  exec {host}<&-
 }
 
 session_start() { # DIR STANDIN [WxH]
   session_dir=$(realpath -m "$1") session_standin=$(realpath "$2")
   local size=${3:-}
   mkdir -p "$session_dir"
-  rm -f "$session_dir"/*.log
+  rm -f "$session_dir"/{xvfb,wineserver,wineboot,reg,hold}.log
   session_choose_way
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$session_dir/display" \
     </dev/null >"$session_dir/xvfb.log" 2>&1 &
@@ -177,7 +160,9 @@ session_why_not() { # WAY
       >/proc/sys/fs/binfmt_misc/register
     output=$("$wine32" --version 2>&1) && return 0
   fi
-  tail -n 1 <<<"$output"
+  # The last line says why; a loader that failed without a word still may not be taken.
+  output=$(tail -n 1 <<<"$output")
+  echo "${output:-$wine32 failed without a word}"
 }
 
 # Picks the session's way, prints it and keeps it: the native way where it runs, unless
