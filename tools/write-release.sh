@@ -9,49 +9,42 @@
 # permissions, no owners or access times, and the commit's time as their timestamp
 # (SOURCE_DATE_EPOCH, when set, takes its place).
 set -euo pipefail
-source_dir=$(realpath "$1") cxx=$2 name=$3 out=$4
+. "$(dirname "$0")/common.sh"
+source_dir=$(realpath "$1") cxx=$2 name=$3 out=$(realpath -m "$4")
 shift 4
-# Root may build a checkout that another user owns: git refuses to read such a repository unless
-# told it is the one meant, and its status would rewrite the index as root's.
-git=(env GIT_OPTIONAL_LOCKS=0 git -c safe.directory="$source_dir" -C "$source_dir")
-# The sources' own checkout only: sources unpacked inside another project's checkout are not at
-# that project's commit.
-commit=""
-if [ "$("${git[@]}" rev-parse --show-toplevel 2>/dev/null)" = "$source_dir" ]; then
-  commit=$("${git[@]}" rev-parse --quiet --verify HEAD) || commit=""
-fi
+commit=$(source_commit "$source_dir")
 epoch=${SOURCE_DATE_EPOCH:-}
 if [ -z "$epoch" ]; then
-  [ -n "$commit" ] || { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
-  epoch=$("${git[@]}" log -1 --format=%ct)
+  [[ $commit != none* ]] || { echo "write-release.sh: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+  epoch=$(git -C "$source_dir" log -1 --format=%ct)
 fi
 
-stage=$(mktemp -d)
-trap 'rm -rf "$stage"' EXIT
+# The files staged in OUT_DIR itself, which a run that is killed leaves for the next to remove.
+rm -rf "$out"
+stage=$out/.stage
+mkdir -p "$stage"
 cp "$@" "$stage/"
 chmod 0644 "$stage"/*
 touch -d "@$epoch" "$stage"/*
-rm -rf "$out"
-mkdir -p "$out"
 # -X leaves out the owner and the extra time fields; zip stores local time, hence UTC.
 (cd "$stage" && TZ=UTC zip -X -q "$out/$name.zip" Narvelox.exe README.txt LICENSE.txt)
 {
   (cd "$out" && sha256sum "$name.zip")
   (cd "$stage" && sha256sum Narvelox.exe)
 } >"$out/SHA256SUMS"
+rm -r "$stage"
 
-# NAME: VERSION, and the Debian package that FILE comes from.
+# NAME: VERSION, and the Debian package that FILE comes from: the first that dpkg names, not a
+# diversion's lines.
 tool() {
-  local package
-  package=$(dpkg -S "$(readlink -f "$2")" 2>/dev/null | cut -d: -f1) || true
+  local file package
+  file=$(readlink -f "$2")
+  package=$(dpkg -S "$file" 2>/dev/null | awk -v file="$file" '!found && !/^diversion by / &&
+    substr($0, length($0) - length(file) + 1) == file { found = $1 }
+    END { sub(/[,:]$/, "", found); print found }') || true
   echo "$1: $3${package:+ (Debian package $package $(dpkg-query -W -f='${Version}' "$package"))}"
 }
 ld=$("$cxx" -print-prog-name=ld)
-if [ -n "$commit" ]; then
-  [ -z "$("${git[@]}" status --porcelain)" ] || commit+=" with uncommitted changes"
-else
-  commit="none: not built from a git checkout"
-fi
 {
   echo "$name.zip"
   echo "commit: $commit"
