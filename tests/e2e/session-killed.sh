@@ -6,7 +6,7 @@
 # exits 77.
 #   session-killed.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR
 set -euo pipefail
-rm -rf "$4" && mkdir -p "$4"
+mkdir -p "$4" # the scenarios' folder in it is made anew, its log overwritten: nothing else goes
 "$(dirname "$0")/scenarios.sh" "$1" "$2" "$3" "$4/scenarios" >"$4/scenarios.log" 2>&1 &
 owner=$!
 
