@@ -96,10 +96,10 @@ fi
 release=$1 suite=$([ "$1" = 12 ] && echo bookworm || echo trixie)
 shift
 [ $# -gt 0 ] || set -- tools/test.sh
+choose_commit
 
 # The first run checks what it can, then waits as the owner of the namespaces.
 if [ "${FRESH_ROOT_OWNED:-}" != 1 ] || [ $$ -ne 1 ]; then
-  choose_commit
   missing=()
   for tool in mmdebstrap:mmdebstrap bwrap:bubblewrap newuidmap:uidmap; do
     command -v "${tool%:*}" >/dev/null || missing+=("${tool#*:}")
@@ -211,8 +211,12 @@ bwrap --bind "$root" / --dev /dev --dev-bind-try /dev/fuse /dev/fuse --perms 177
 if [ -n "$keep" ]; then
   again=("$release" "[COMMAND...]" "enters it")
   [ -z "$release_dir" ] || again=(--rebuild "${release_dir@Q}" "rebuilds and compares in it again")
+  # Its files belong to the caller's subordinate ids, which only a user namespace's root can remove.
+  remove="rm -rf ${keep@Q}"
+  [ "$(awk '$1 == 0 { print $2 }' /proc/self/uid_map)" -eq 0 ] ||
+    remove="unshare --map-root-user --map-auto $remove"
   echo "The root stays in $(shown "$keep"): tools/fresh-root.sh --keep ${keep@Q} ${again[*]}," \
-    "and unshare --map-root-user --map-auto rm -rf ${keep@Q} removes it."
+    "and $remove removes it."
 fi
 [ -n "$release_dir" ] && [ $status -eq 0 ] || exit $status
 

@@ -83,7 +83,7 @@ for document in documents:
             else:
                 continue
             line = inline.map[0] + 1 + token.meta["line"]
-            print(f"{document.relative_to(root)}:{line}: ({link}) {what}")
+            print(f"{document.relative_to(root)}:{line}: ({link}) {what}", flush=True)
             broken += 1
 if broken:
     sys.exit(f"{broken} of {checked} relative links in {len(documents)} documents broken.")

@@ -3,7 +3,7 @@
 # CTest's timeout would, once they run a 32-bit program in their session beside its hold, and
 # expects nothing of that session to run 15 s later: no Xvfb, wineserver, Wine or qemu process.
 # Their way of running 32-bit code is the one NARVELOX_32BIT names; a way that can't run here
-# exits 77.
+# exits 77, and where neither way can, 1.
 #   session-killed.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR
 set -euo pipefail
 mkdir -p "$4" # the scenarios' folder in it is made anew, its log overwritten: nothing else goes
