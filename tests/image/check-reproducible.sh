@@ -18,11 +18,12 @@ if [ "${NARVELOX_REPRODUCIBLE:-}" != owned ] || [ $$ -ne 1 ]; then
 fi
 private_tmp "$source_dir"
 work=/tmp/reproducible
-mkdir "$work"
 
-# Root here needs no sudo; reprotest calls one for its other user and its host name: bin/sudo.
+# Root here needs no sudo; reprotest calls one for its other user and its host name: bin/sudo,
+# copied where the other user reaches it too, whatever the caller's umask and home's mode.
 # reprotest takes the user the builds run as from USER.
-export PATH=$(realpath "$(dirname "$0")")/bin:$PATH USER=root LOGNAME=root
+install -m 755 -d "$work" "$work/bin" && install -m 755 "$(dirname "$0")/bin/sudo" "$work/bin"
+export PATH=$work/bin:$PATH USER=root LOGNAME=root
 
 # Every variation reprotest has, in two runs, as not all combine: the first run's second build is
 # narvelox-rebuilder's, which needs the caller's subordinate ids. disorderfs (fileordering) needs
