@@ -19,10 +19,10 @@ fi
 private_tmp "$source_dir"
 work=/tmp/reproducible
 
-# Root here needs no sudo; reprotest calls one for its other user and its host name: bin/sudo,
-# copied where the other user reaches it too, whatever the caller's umask and home's mode.
-# reprotest takes the user the builds run as from USER.
-install -m 755 -d "$work" "$work/bin" && install -m 755 "$(dirname "$0")/bin/sudo" "$work/bin"
+# Root here needs no sudo, which reprotest calls for its other user and its host name, nor su,
+# by which it runs its builds: bin/ holds its own, copied where the other user reaches them too,
+# whatever the caller's umask and home's mode. reprotest takes the builds' user from USER.
+install -m 755 -d "$work" "$work/bin" && install -m 755 "$(dirname "$0")"/bin/* "$work/bin"
 export PATH=$work/bin:$PATH USER=root LOGNAME=root
 
 # Every variation reprotest has, in two runs, as not all combine: the first run's second build is
