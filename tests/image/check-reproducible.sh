@@ -83,7 +83,7 @@ check "the zip named after the version record holds exactly its three files" \
 check "the exe in the zip is the one built" cmp "$work/unzipped/Narvelox.exe" "$exe"
 # The players' README and the licence, from their sources, with the version and CRLF line ends.
 for text in README.txt:docs/README.txt.in LICENSE.txt:LICENSE; do
-  check "${text%:*} in the zip is ${text#*:} with its version" cmp "$work/unzipped/${text%:*}" \
+  check "${text%:*} in the zip is made from ${text#*:}" cmp "$work/unzipped/${text%:*}" \
     <(sed "s/@NARVELOX_VERSION_TEXT@/$version/g; s/\$/\r/" "$source_dir/${text#*:}")
   check "${text%:*} is plain text with CRLF line ends" plain_text "$work/unzipped/${text%:*}"
 done
