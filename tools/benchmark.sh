@@ -74,7 +74,7 @@ for i in $(seq "$runs"); do
     print late(game, find("game", "clip", at[game], "^desktop$"))
     print late(start, find("watcher", "clip", at[start], "^desktop$"))
     print ms(gone, find("watcher", "clip", at[gone], "^desktop$"))
-    print ms(gone, find("watcher", "end"))'
+    print ms(gone, find("watcher", "end", at[gone]))'
   # The control makes the launcher's calls, from a plain 32-bit program: what Wine, and qemu, cost
   # them shows, apart from what the launcher adds.
   traced=1 run_ms=11000 run "control$i" "$work/control.exe" control
