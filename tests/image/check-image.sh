@@ -8,26 +8,21 @@
 # imports.
 set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
-# A failure says why in one sentence, never with an exit status alone.
+# A failure says why in one sentence, never with an exit status alone; a missing tool's is the
+# shell's, and the lines it would have read show in the diff.
 fail() { echo "check-image.sh: $*" >&2; exit 1; }
 [ $# -eq 3 ] || fail "it takes three arguments, the exe, VERSION and image.txt, not $#."
 exe=$1 version=$2 limits=$3
-for tool in /usr/bin/python3 exiftool wrestool icotool; do
-  command -v "$tool" >/dev/null || fail "$tool is missing: sudo tools/install-deps.sh installs it."
-done
-/usr/bin/python3 -c 'import pefile' 2>/dev/null ||
-  fail "Python's pefile is missing: sudo tools/install-deps.sh installs python3-pefile."
 for file in "$exe" "$limits"; do
-  [ -f "$file" ] || fail "there is no file ${file@Q}."
-  [ -r "$file" ] || fail "${file@Q} can't be read."
+  [ -f "$file" ] && [ -r "$file" ] || fail "there is no file $(shown "$file") to read."
 done
 [[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] ||
-  fail "VERSION ${version@Q} is not major.minor.0.tweak."
+  fail "VERSION $(shown "$version") is not major.minor.0.tweak."
 size=$(stat -c %s "$exe")
 max=$(awk '$1 == "size" { print $2 }' "$limits")
-[[ $max =~ ^[0-9]+$ ]] || fail "${limits@Q} gives no size ceiling, as one line \"size BYTES\"."
+[[ $max =~ ^[0-9]+$ ]] || fail "$(shown "$limits") gives no size ceiling, as one line \"size BYTES\"."
 imports=$(grep -E '^[^# ]+\.dll ' "$limits") ||
-  fail "${limits@Q} lists no imports, as lines \"NAME.dll FUNCTION...\"."
+  fail "$(shown "$limits") lists no imports, as lines \"NAME.dll FUNCTION...\"."
 # Explorer's form of the version, worked out here apart from the build's, so that a build that
 # writes it wrongly fails.
 IFS=. read -r major minor _ tweak <<<"$version"
