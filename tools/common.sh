@@ -1,6 +1,6 @@
 # shellcheck shell=bash
-# What the project's scripts share. Sourced first by every script, which then runs only as the
-# checkout's owner: root installs packages (tools/install-deps.sh) and runs nothing else here.
+# What the project's scripts share. Sourced first by every shell script, which then runs only as
+# the checkout's owner: root installs packages (tools/install-deps.sh) and runs nothing else here.
 #
 #   check_build_owner        stops, saying how to mend it, where build/ holds a file that isn't
 #                            the checkout owner's, or leads to a folder that isn't theirs
@@ -31,13 +31,14 @@ user_label() { # UID
 
 # Root writing in a checkout that another user owns leaves files the owner can't change, and
 # runs whatever the owner's checkout holds with every right: so no script runs but as the owner.
-# The installer is the one exception, as it writes nothing in the checkout.
+# The installer is the one exception: it writes nothing in the checkout, and root runs it, as the
+# checkout's own code, only in a clone whose code it trusts.
 only_the_owner() { # THE SCRIPT'S ARGUMENTS...
   [ "$(id -u)" -ne "$checkout_uid" ] || return 0
   local name how
   name=$(getent passwd "$checkout_uid" | cut -d: -f1) || true
   if [ "$(id -u)" -ne 0 ]; then
-    how="sudo -u ${name:-#$checkout_uid}"
+    how="sudo -u ${name:-"'#$checkout_uid'"}"
   elif [ -n "$name" ]; then
     how="runuser -u $name --"
   else
@@ -56,8 +57,8 @@ only_the_owner() { # THE SCRIPT'S ARGUMENTS...
 check_build_owner() {
   local build=$checkout/build real foreign
   [ -e "$build" ] || return 0
-  real=$(realpath "$build")
-  if [ "$(stat -c %u "$real")" -ne "$checkout_uid" ]; then
+  real=$(realpath -- "$build")
+  if [ -L "$build" ] && [ "$(stat -c %u "$real")" -ne "$checkout_uid" ]; then
     echo "build/ leads to $(shown "$real"), which belongs to $(user_label "$(stat -c %u "$real")")," \
       "not to $(user_label "$checkout_uid"), who owns this checkout: link it to a folder of" \
       "theirs, or remove the link." >&2
@@ -65,6 +66,7 @@ check_build_owner() {
   fi
   foreign=$(find "$real" ! -user "$checkout_uid" -print -quit 2>/dev/null) || true
   [ -n "$foreign" ] || return 0
+  [ "$foreign" != "$real" ] || foreign=$real/.
   # chown -R follows no link inside the tree: a Wine prefix links to / (dosdevices/z:).
   echo "$(shown "${foreign#"$real/"}") in build/ belongs to $(user_label "$(stat -c %u "$foreign")")," \
     "not to you: sudo chown -R $checkout_uid:$(id -g) ${real@Q} gives build/ back." >&2
@@ -86,10 +88,9 @@ subordinate_ids() {
     return 1
   fi
   for file in /etc/subuid /etc/subgid; do
-    range=$(awk -F: -v name="$name" -v uid="$uid" '($1 == name || $1 == uid) && $3 > 1 {
-      print $2 ",1," $3 - 1; exit }' "$file" 2>/dev/null) || true
-    [ -n "$range" ] || { ids_why="$name has no subordinate ids: sudo tools/install-deps.sh gives them" && return 1; }
-    id_map+=("--map-${file#/etc/sub}s=$range")
+    read -r first count < <(subordinate_range "$file" "$name" "$uid") || true
+    [ -n "${first:-}" ] || { ids_why="$name has no subordinate ids: sudo tools/install-deps.sh gives them" && return 1; }
+    id_map+=("--map-${file#/etc/sub}s=$first,1,$((count - 1))")
   done
   id_map=("${id_map[@]/uids=/users=}") id_map=("${id_map[@]/gids=/groups=}")
   said=$(unshare --user "${id_map[@]}" true 2>&1) && return 0
@@ -98,7 +99,22 @@ subordinate_ids() {
   return 1
 }
 
-# However this script ends, by an exit, a failure, Ctrl-C, SIGTERM or SIGKILL, CMD goes with it
+# The first range of more than one id that FILE, /etc/subuid or /etc/subgid, gives the account
+# NAME or its UID, as "FIRST COUNT"; nothing where there is none.
+subordinate_range() { # FILE NAME UID
+  awk -F: -v name="$2" -v uid="$3" '($1 == name || $1 == uid) && $3 > 1 { print $2, $3; exit }' \
+    "$1" 2>/dev/null || true
+}
+
+# Makes the calling script end with the process that started it, however that one ends: CTest
+# killed by its timeout or by its caller, say, takes the test it runs with it, and so the test's
+# namespaces. Called first, as the script starts again under setpriv --pdeathsig.
+end_with_parent() { # THE SCRIPT'S ARGUMENTS...
+  [ "${NARVELOX_PARENT_DEATH:-}" = $$ ] ||
+    NARVELOX_PARENT_DEATH=$$ exec setpriv --pdeathsig KILL "$BASH" "$0" "$@"
+}
+
+# However this script ends, a failure, Ctrl-C, SIGTERM or SIGKILL, CMD goes with it
 # (setpriv --pdeathsig), and with CMD every other process in its PID namespace (unshare
 # --kill-child).
 own_namespaces() { # UNSHARE_OPTION... -- CMD...
@@ -118,19 +134,22 @@ own_namespaces() { # UNSHARE_OPTION... -- CMD...
   exit $status
 }
 
+# The checkout's build/ is always seen, whether it is in the checkout or a link to /tmp; DIR must be
+# a folder, or in one, that is there when this is called. Temporary files go there too (TMPDIR).
 private_tmp() { # DIR...
   local dir top host
   exec {host}</tmp
   mount -t tmpfs -o mode=1777 tmpfs /tmp
-  for dir; do
+  for dir in "$checkout" "$(realpath -m -- "$checkout/build")" "$@"; do
     [[ $dir == /tmp/?* ]] || continue
     top=${dir#/tmp/} top=${top%%/*}
-    [ ! -d "/tmp/$top" ] || continue
+    [ ! -d "/tmp/$top" ] && [ -d "/proc/self/fd/$host/$top" ] || continue
     mkdir "/tmp/$top"
     # Through the descriptor: the host's /tmp/TOP is hidden by its path, not by its inode.
     mount --no-canonicalize --rbind "/proc/self/fd/$host/$top" "/tmp/$top"
   done
   exec {host}<&-
+  export TMPDIR=/tmp
 }
 
 # What the sources in DIR are, as a release names them: their checkout's commit, with " with

@@ -14,7 +14,9 @@
 # the namespace's other ids for subordinate ids, so that the project's namespaces work in there.
 # The clone is of this checkout's HEAD, without its uncommitted changes, at /root/narvelox, where
 # COMMAND runs; its exit status is the script's. A kept root's clone is brought to that commit
-# first, without the edits and untracked files a command left there; its build/ stays.
+# first, without the edits and untracked files a command left there; its build/ stays. The root
+# is a clean machine, not a sandbox: what runs in there runs as the caller, who can reach their
+# own files from there (through /proc), and its kept clone is the caller's to trust.
 #
 # --rebuild reads a release folder (tools/read-release.py) before anything else, once, and stops,
 # saying why, unless it is a release of a commit that a branch of this checkout reaches. It
@@ -30,7 +32,9 @@
 # stays: a kept root, and build/rebuild/ of a rebuild.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-args=("$@") script=$(realpath "$0") out=$checkout/build/rebuild
+args=("$@") script=$(realpath -- "$0") out=$checkout/build/rebuild
+# The second run, in the namespaces: started by the first, as their first process.
+owned="" && [ "${FRESH_ROOT_OWNED:-}" = 1 ] && [ $$ -eq 1 ] && owned=1
 usage="usage: tools/fresh-root.sh [--keep DIR] 12|13 [COMMAND...]
        tools/fresh-root.sh [--keep DIR] --rebuild RELEASE_DIR"
 export GIT_OPTIONAL_LOCKS=0 # git status writes nothing in the checkout
@@ -71,11 +75,11 @@ take_release() { # WHAT_READ_RELEASE_PRINTED
 
 keep="" release_dir="" commit="" wanted=""
 if [ "${1:-}" = --keep ] && [ $# -ge 3 ]; then
-  keep=$(realpath -m "$2") && shift 2
+  keep=$(realpath -m -- "$2") && shift 2
 fi
 if [ "${1:-}" = --rebuild ] && [ $# -eq 2 ]; then
-  release_dir=$(realpath -m "$2")
-  if [ "${FRESH_ROOT_OWNED:-}" != 1 ]; then
+  release_dir=$(realpath -m -- "$2")
+  if [ -z "$owned" ]; then
     # The rebuild empties build/rebuild/ first: a release there would be gone before it was read.
     if [[ $release_dir/ == "$(realpath -m "$out")"/* ]]; then
       echo "$(shown "$release_dir") lies in build/rebuild/, which the rebuild empties: copy it" \
@@ -99,7 +103,7 @@ shift
 choose_commit
 
 # The first run checks what it can, then waits as the owner of the namespaces.
-if [ "${FRESH_ROOT_OWNED:-}" != 1 ] || [ $$ -ne 1 ]; then
+if [ -z "$owned" ]; then
   missing=()
   for tool in mmdebstrap:mmdebstrap bwrap:bubblewrap newuidmap:uidmap; do
     command -v "${tool%:*}" >/dev/null || missing+=("${tool#*:}")
@@ -111,7 +115,9 @@ if [ "${FRESH_ROOT_OWNED:-}" != 1 ] || [ $$ -ne 1 ]; then
   subordinate_ids || { echo "A fresh root needs a user namespace of many ids: $ids_why." >&2 && exit 1; }
   if [ -n "$keep" ]; then
     # A kept root holds files of many ids, which build/'s check would take for strays.
-    [[ $keep/ != "$checkout"/* ]] || { echo "Keep the root outside the checkout: $(shown "$keep") is in it." >&2 && exit 1; }
+    for dir in "$checkout" "$(realpath -m -- "$checkout/build")"; do
+      [[ $keep/ != "$dir"/* ]] || { echo "Keep the root outside the checkout and its build/: $(shown "$keep") is in it." >&2 && exit 1; }
+    done
     if [ -e "$keep" ] && [ ! -d "$keep" ]; then
       echo "--keep takes a folder, and $(shown "$keep") is none." >&2
       exit 1
@@ -143,8 +149,9 @@ fi
 # takes theirs.
 caller_umask=$(umask)
 umask 022
-private_tmp "$checkout" "$release_dir" "$keep"
-root=${keep:-/tmp/fresh-root} clone=${keep:-/tmp/fresh-root}/root/narvelox
+private_tmp "$release_dir" "$keep"
+root=${keep:-$(mktemp -d /tmp/fresh-root.XXXXXX)}
+clone=$root/root/narvelox in_clone=(git -C "$root/root/narvelox")
 
 # A root carries a mark while it is made, by which the next call knows a root that a call stopped
 # while making, and makes it afresh, and another once it is whole, which a kept root must carry.
@@ -159,7 +166,7 @@ elif [ -e "$root/.fresh-root" ]; then
   [ "${kept%%.*}" = "$release" ] ||
     { echo "$(shown "$root") holds Debian $(shown "$kept"), not $release." >&2 && exit 1; }
   echo "Entering the Debian $(shown "$kept") root kept in $(shown "$root"), its clone at commit" \
-    "$(git -C "$clone" rev-parse --short HEAD); what a command left in the clone goes, but for" \
+    "$("${in_clone[@]}" rev-parse --short HEAD); what a command left in the clone goes, but for" \
     "its build/."
 fi
 if [ ! -e "$root/.fresh-root" ]; then
@@ -187,14 +194,14 @@ if [ ! -e "$root/.fresh-root" ]; then
   rm "$root/.fresh-root-unfinished"
 fi
 # By its id: a kept clone has only the branches the checkout had when the clone was made.
-git -C "$clone" fetch --quiet "$checkout" "$wanted"
-if ! git -C "$clone" checkout --quiet --force --detach "$wanted"; then
-  echo "The clone in $(shown "$root") stays at commit $(git -C "$clone" rev-parse --short HEAD)," \
+"${in_clone[@]}" fetch --quiet "$checkout" "$wanted"
+if ! "${in_clone[@]}" checkout --quiet --force --detach "$wanted"; then
+  echo "The clone in $(shown "$root") stays at commit $("${in_clone[@]}" rev-parse --short HEAD)," \
     "not ${wanted:0:7}." >&2
   exit 1
 fi
-git -C "$clone" clean -ffdqx -e /build/
-echo "Debian $(cat "$root/etc/debian_version"), commit $(git -C "$clone" rev-parse --short HEAD)" \
+"${in_clone[@]}" clean -ffdqx -e /build/
+echo "Debian $(cat "$root/etc/debian_version"), commit $("${in_clone[@]}" rev-parse --short HEAD)" \
   "at /root/narvelox, running: $(shown "$*")"
 
 # pivot_root, not chroot, and every capability of this namespace's root: the project makes

@@ -109,24 +109,30 @@ fi
 # (tools/fresh-root.sh), and the reproducibility test's build as another user. Debian gives each
 # new account a range; an older account, and root, may have none. Each gets the range useradd
 # would give it: the first 65,536 ids from 100,000 up that no range in either file takes yet.
-ranges_missing() { # NAME: the files in which NAME has no range
+ranges_missing() { # NAME UID: the files that give the account no range
   local file
   for file in /etc/subuid /etc/subgid; do
-    grep -qs "^$1:" "$file" || echo "$file"
+    [ -n "$(subordinate_range "$file" "$1" "$2")" ] || echo "$file"
   done
 }
 owners=()
 for uid in ${SUDO_UID:-} "$checkout_uid"; do
   name=$(getent passwd "$uid" | cut -d: -f1) || continue # a uid with no account can have none
   [ "$(id -u)" -eq 0 ] || [ "$uid" -eq "$(id -u)" ] || continue
-  [[ " ${owners[*]} " == *" $name "* ]] || [ -z "$(ranges_missing "$name")" ] || owners+=("$name")
+  [[ " ${owners[*]} " == *" $name "* ]] || [ -z "$(ranges_missing "$name" "$uid")" ] ||
+    owners+=("$name")
 done
 for name in "${owners[@]}"; do
   as_root "Giving $name subordinate uids and gids with usermod"
-  first=$({ cat /etc/subuid /etc/subgid 2>/dev/null || true; } |
-    awk -F: -v first=100000 '$2 + $3 > first { first = $2 + $3 } END { print first }')
+  first=$({ cat /etc/subuid /etc/subgid 2>/dev/null || true; } | awk -F: '$3 > 0 {
+      start[NR] = $2; end[NR] = $2 + $3 }
+    END { first = 100000
+      do { moved = 0
+        for (i in start) if (start[i] < first + 65536 && first < end[i]) { first = end[i]; moved = 1 }
+      } while (moved)
+      print first }')
   options=()
-  for file in $(ranges_missing "$name"); do
+  for file in $(ranges_missing "$name" "$(id -u "$name")"); do
     options+=("--add-sub${file#/etc/sub}s" "$first-$((first + 65535))")
   done
   usermod "${options[@]}" "$name"

@@ -31,7 +31,8 @@ if ! session_owned; then
   # Its output only where it fails, and in no file that a kill would leave behind.
   if ! log=$({ cmake --preset windows && cmake --build --preset windows; } 2>&1)
   then
-    echo "$log" >&2
+    # Without its control characters: a path in it may hold an escape sequence.
+    LC_ALL=C tr '\000-\010\013-\037\177' '?' <<<"$log" >&2
     exit 1
   fi
 fi

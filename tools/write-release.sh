@@ -6,12 +6,23 @@
 #   write-release.sh SOURCE_DIR CXX NAME OUT_DIR Narvelox.exe README.txt LICENSE.txt
 #
 # The zip depends on nothing but its three files: the entries in a fixed order, with fixed
-# permissions, no owners or access times, and the commit's time as their timestamp
-# (SOURCE_DATE_EPOCH, when set, takes its place).
+# permissions, no owners or access times, and the commit's time as their timestamp, to the two
+# seconds that zip keeps (SOURCE_DATE_EPOCH, when set, takes its place).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
-source_dir=$(realpath "$1") cxx=$2 name=$3 out=$(realpath -m "$4")
+fail() { echo "write-release.sh: $*" >&2 && exit 1; }
+[ $# -eq 7 ] || fail "usage: write-release.sh SOURCE_DIR CXX NAME OUT_DIR Narvelox.exe README.txt LICENSE.txt"
+for file in "${@:5}"; do
+  [ -f "$file" ] || fail "there is no file $(shown "$file") to release."
+done
+source_dir=$(realpath -- "$1")
+cxx=$2 name=$3 out=$(realpath -m -- "$4")
 shift 4
+# OUT_DIR is written anew, so it may hold only what this script wrote there.
+if [ -n "$(find "$out" -mindepth 1 -maxdepth 1 ! -name "*.zip" ! -name SHA256SUMS \
+  ! -name BUILD-INFO.txt ! -name .stage 2>/dev/null)" ]; then
+  fail "$(shown "$out") holds more than a release, which it would remove: give it a folder of its own."
+fi
 commit=$(source_commit "$source_dir")
 epoch=${SOURCE_DATE_EPOCH:-}
 if [ -z "$epoch" ]; then

@@ -8,15 +8,25 @@
 #   scenarios.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR
 set -euo pipefail
 . "$(dirname "$0")/../../tools/harness/session.sh"
-session_own "$@"
-narvelox=$(realpath "$1") standin_exe=$(realpath "$2") work=$(realpath -m "$4")
-# WORK_DIR is made anew, but only where it is this script's, by its mark, or empty: a wrong
-# argument removes nothing.
-if [ ! -e "$work/.e2e-scenarios" ] && [ -n "$(ls -A "$work" 2>/dev/null)" ]; then
-  echo "$(shown "$work") holds what these scenarios didn't make: give them a folder of their own." >&2
+end_with_parent "$@"
+if [ $# -ne 4 ] || [ ! -f "$1" ] || [ ! -f "$2" ]; then
+  echo "usage: scenarios.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR, the first two files" >&2
   exit 2
 fi
-rm -rf "$work" && mkdir -p "$work" && touch "$work/.e2e-scenarios"
+narvelox=$(realpath -- "$1")
+standin_exe=$(realpath -- "$2")
+work=$(realpath -m -- "$4")
+# WORK_DIR is made anew, but only where it is this script's, by its mark, or empty: a wrong
+# argument removes nothing. Made before the session, which sees only folders that are there.
+if ! session_owned; then
+  if [ ! -e "$work/.e2e-scenarios" ] && [ -n "$(ls -A "$work" 2>/dev/null)" ]; then
+    echo "$(shown "$work") holds what these scenarios didn't make: give them a folder of their own." >&2
+    exit 2
+  fi
+  rm -rf "$work" && mkdir -p "$work" "$3" && touch "$work/.e2e-scenarios"
+fi
+session_keep=("$(realpath -- "$3")" "$work")
+session_own "$@"
 session_start "$3" "$standin_exe" 640x480
 late=$([ "$session_way" = native ] && echo 0.5 || echo 1) # how late a step may come, in seconds
 

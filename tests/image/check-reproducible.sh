@@ -10,19 +10,21 @@
 # its own, which goes with it however it ends.
 set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
-source_dir=$(realpath "$1")
+end_with_parent "$@"
+[ $# -eq 1 ] && [ -d "$1" ] || { echo "usage: check-reproducible.sh SOURCE_DIR" >&2 && exit 2; }
+source_dir=$(realpath -- "$1")
 if [ "${NARVELOX_REPRODUCIBLE:-}" != owned ] || [ $$ -ne 1 ]; then
   subordinate_ids || true
   NARVELOX_REPRODUCIBLE=owned ids_why=$ids_why own_namespaces "${id_map[@]}" --mount -- \
     "$BASH" "$0" "$source_dir"
 fi
 private_tmp "$source_dir"
-work=/tmp/reproducible
+work=$(mktemp -d /tmp/reproducible.XXXXXX)
 
 # Root here needs no sudo, which reprotest calls for its other user and its host name, nor su,
 # by which it runs its builds: bin/ holds its own, copied where the other user reaches them too,
 # whatever the caller's umask and home's mode. reprotest takes the builds' user from USER.
-install -m 755 -d "$work" "$work/bin" && install -m 755 "$(dirname "$0")"/bin/* "$work/bin"
+chmod 755 "$work" && install -m 755 -d "$work/bin" && install -m 755 "$(dirname "$0")"/bin/* "$work/bin"
 export PATH=$work/bin:$PATH USER=root LOGNAME=root
 
 # Every variation reprotest has, in two runs, as not all combine: the first run's second build is

@@ -6,7 +6,9 @@
 #                            In that second run
 #                            session_owned is true and session_own returns at once, so what must
 #                            happen on the host (installing, building) goes before it, under
-#                            `if ! session_owned`. Source this file before changing folders.
+#                            `if ! session_owned`. Source this file before changing folders. The
+#                            session's /tmp is its own: of the host's, it sees only the folders
+#                            of the checkout, its build/ and those named in session_keep.
 #   session_start DIR STANDIN [WxH]
 #                            starts a virtual display and Wine. DIR keeps the prefix (DIR/prefix),
 #                            reused by the next session, and the logs of the start; STANDIN is
@@ -53,9 +55,10 @@ harness=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 session_script=$(realpath "$0") # before the script changes its folder
 session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
 
+session_keep=() # folders under /tmp but outside the checkout that the session must see too
 session_own() {
   if session_owned; then
-    private_tmp "$checkout"
+    private_tmp "${session_keep[@]}"
     return 0
   fi
   NARVELOX_SESSION=owned own_namespaces --user --map-root-user --mount --net -- \
@@ -63,10 +66,11 @@ session_own() {
 }
 
 session_start() { # DIR STANDIN [WxH]
-  session_dir=$(realpath -m "$1") session_standin=$(realpath "$2")
+  session_dir=$(realpath -m -- "$1")
+  session_standin=$(realpath -- "$2")
   local size=${3:-}
   mkdir -p "$session_dir"
-  rm -f "$session_dir"/{xvfb,wineserver,wineboot,reg,hold}.log
+  rm -f "$session_dir"/{xvfb,wineserver,wineboot,reg,hold}.log "$session_dir/display"
   session_choose_way
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$session_dir/display" \
     </dev/null >"$session_dir/xvfb.log" 2>&1 &
