@@ -155,7 +155,7 @@ clone=$root/root/narvelox in_clone=(git -C "$root/root/narvelox")
 
 # A root carries a mark while it is made, by which the next call knows a root that a call stopped
 # while making, and makes it afresh, and another once it is whole, which a kept root must carry.
-mkdir -p "$root"
+mkdir -p "$root" && chmod 755 "$root" # a root's /, which apt's own user must pass through
 if [ -e "$root/.fresh-root-unfinished" ]; then
   echo "Removing the half-made root in $(shown "$root"), which an earlier call stopped while making."
   find "$root" -mindepth 1 -maxdepth 1 ! -name .fresh-root-unfinished \
