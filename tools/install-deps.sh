@@ -48,6 +48,13 @@ bare_packages=(
   mmdebstrap bubblewrap                   # fresh Debian roots (tools/fresh-root.sh)
 )
 
+# A mirror in the middle of a sync fails an index or two ("File has unexpected size"): apt keeps
+# the lists it has, and the installs that follow say what they can't find, if anything.
+update_lists() {
+  apt-get update -qq ||
+    echo "apt-get could not read every package list (above); installing from those it has." >&2
+}
+
 # Those of PACKAGES that are not installed, one a line.
 missing() { # PACKAGES...
   local package
@@ -62,7 +69,7 @@ if [ $((${#missing[@]} + ${#bare[@]})) -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
+  update_lists
   export DEBIAN_FRONTEND=noninteractive
   [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq "${missing[@]}" >/dev/null
   [ ${#bare[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${bare[@]}" >/dev/null
@@ -79,7 +86,7 @@ if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu#
   candidate() { apt-cache policy qemu-user 2>/dev/null | awk '/Candidate:/ { print $2 }'; }
   version=$(candidate)
   if [ -z "$version" ] || [ "$version" = "(none)" ]; then
-    as_root "Reading Debian's package lists with apt-get" && apt-get update -qq
+    as_root "Reading Debian's package lists with apt-get" && update_lists
     version=$(candidate)
   fi
   suite=()
@@ -93,7 +100,7 @@ if [[ $qemu != "install ok installed "* ]] || ! dpkg --compare-versions "${qemu#
     printf '%s\n' "Types: deb" "URIs: $mirror" "Suites: ${suite[1]}" "Components: main" \
       "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
       >"/etc/apt/sources.list.d/${suite[1]}.sources"
-    apt-get update -qq
+    update_lists
   fi
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${suite[@]}" --no-install-recommends \
     qemu-user >/dev/null
