@@ -135,7 +135,8 @@ own_namespaces() { # UNSHARE_OPTION... -- CMD...
 }
 
 # The checkout's build/ is always seen, whether it is in the checkout or a link to /tmp; DIR must be
-# a folder, or in one, that is there when this is called. Temporary files go there too (TMPDIR).
+# a folder, or in one, that is there when this is called. Temporary files go there too, whatever
+# the caller's TMPDIR said: unset, not set to /tmp, with which Wine 10's wineserver crashes.
 private_tmp() { # DIR...
   local dir top host
   exec {host}</tmp
@@ -149,7 +150,7 @@ private_tmp() { # DIR...
     mount --no-canonicalize --rbind "/proc/self/fd/$host/$top" "/tmp/$top"
   done
   exec {host}<&-
-  export TMPDIR=/tmp
+  unset TMPDIR TEMP TMP
 }
 
 # What the sources in DIR are, as a release names them: their checkout's commit, with " with
