@@ -12,6 +12,7 @@ set -euo pipefail
 . "$(dirname "$0")/harness/session.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
+unset traced run_ms # each run's own, never the caller's
 runs=${1:-5}
 fuzz_seconds=${2:-60}
 if [[ ! $runs =~ ^[1-9][0-9]*$ || ! $fuzz_seconds =~ ^[1-9][0-9]*$ || $# -gt 2 ]]; then
@@ -31,11 +32,11 @@ session_own "$@"
 
 bench=$top/build/bench
 work=$bench/work
+session_start "$bench/wine" build/windows/standin.exe
 rm -rf "$work" && mkdir -p "$work"
 cp build/windows/Narvelox.exe "$work/"
 cp build/windows/standin.exe "$work/FRAV.EXE"
 cp build/windows/standin.exe "$work/control.exe"
-session_start "$bench/wine" build/windows/standin.exe
 # A traced run shows the calls that time the confinement, made by the launcher or the control,
 # and no others.
 session_trace "narvelox.exe;control.exe" "KERNEL32.CreateProcessA;KERNEL32.Sleep;user32.ClipCursor"

@@ -1,6 +1,8 @@
 # shellcheck shell=bash
-# What the project's scripts share. Sourced first by every shell script, which then runs only as
-# the checkout's owner: root installs packages (tools/install-deps.sh) and runs nothing else here.
+# What the project's scripts share. Sourced first by every shell script that a person or CTest
+# runs, which then runs only as the checkout's owner: root installs packages
+# (tools/install-deps.sh) and runs nothing else here. (The Python helpers only read; the sudo and
+# su of tests/image/bin are reprotest's, in the reproducibility check's own namespace.)
 #
 #   check_build_owner        stops, saying how to mend it, where build/ holds a file that isn't
 #                            the checkout owner's, or leads to a folder that isn't theirs
@@ -42,7 +44,7 @@ only_the_owner() { # THE SCRIPT'S ARGUMENTS...
   elif [ -n "$name" ]; then
     how="runuser -u $name --"
   else
-    how="setpriv --reuid=$checkout_uid --regid=$checkout_uid --clear-groups"
+    how="setpriv --reuid=$checkout_uid --regid=$checkout_uid --clear-groups env HOME=/"
   fi
   echo "$(shown "$checkout") belongs to $(user_label "$checkout_uid"), and its scripts run only as" \
     "their owner, so this one has changed nothing: run it as them ($how$(printf ' %q' "$0" "$@"))." >&2
@@ -138,10 +140,11 @@ own_namespaces() { # UNSHARE_OPTION... -- CMD...
 # a folder, or in one, that is there when this is called. Temporary files go there too, whatever
 # the caller's TMPDIR said: unset, not set to /tmp, with which Wine 10's wineserver crashes.
 private_tmp() { # DIR...
-  local dir top host
+  local dir top host dirs
+  dirs=("$checkout" "$(realpath -m -- "$checkout/build")" "$@") # read before /tmp is hidden
   exec {host}</tmp
   mount -t tmpfs -o mode=1777 tmpfs /tmp
-  for dir in "$checkout" "$(realpath -m -- "$checkout/build")" "$@"; do
+  for dir in "${dirs[@]}"; do
     [[ $dir == /tmp/?* ]] || continue
     top=${dir#/tmp/} top=${top%%/*}
     [ ! -d "/tmp/$top" ] && [ -d "/proc/self/fd/$host/$top" ] || continue

@@ -118,13 +118,15 @@ if [ -z "$owned" ]; then
     for dir in "$checkout" "$(realpath -m -- "$checkout/build")"; do
       [[ $keep/ != "$dir"/* ]] || { echo "Keep the root outside the checkout and its build/: $(shown "$keep") is in it." >&2 && exit 1; }
     done
-    if [ -e "$keep" ] && [ ! -d "$keep" ]; then
-      echo "--keep takes a folder, and $(shown "$keep") is none." >&2
+    if ! mkdir -p -- "$keep" 2>/dev/null || [ ! -d "$keep" ] || [ ! -O "$keep" ]; then
+      echo "--keep takes a folder of yours, or one that you can make, and $(shown "$keep") is none." >&2
       exit 1
     fi
-    # Two calls that made or entered one kept root at once would spoil it.
-    mkdir -p "$keep" && exec {lock}<"$keep"
+    # Two calls that made or entered one kept root at once would spoil it. The second run takes
+    # the folder it was given only if it is still the one locked here.
+    exec {lock}<"$keep"
     flock -n "$lock" || { echo "Another call of tools/fresh-root.sh uses $(shown "$keep")." >&2 && exit 1; }
+    export FRESH_ROOT_KEPT=$(stat -L -c %d:%i "/proc/self/fd/$lock")
     if [ ! -e "$keep/.fresh-root" ] && [ ! -e "$keep/.fresh-root-unfinished" ] && [ -n "$(ls -A "$keep")" ]; then
       echo "$(shown "$keep") holds something else than a root that tools/fresh-root.sh made:" \
         "give --keep another folder." >&2
@@ -132,9 +134,13 @@ if [ -z "$owned" ]; then
     fi
   fi
   if [ -n "$release_dir" ]; then
-    # Only this rebuild writes in build/rebuild/ until it ends.
+    # Only this rebuild writes in build/rebuild/ until it ends, a folder in build/, not a link.
     check_build_owner
-    mkdir -p "$out"
+    mkdir -p "$out" 2>/dev/null || true
+    if [ -L "$out" ] || [ ! -d "$out" ]; then
+      echo "build/rebuild is no folder, where the rebuild goes: remove it, or what it links to." >&2
+      exit 1
+    fi
     exec {rebuilding}<"$out"
     flock -n "$rebuilding" || { echo "Another rebuild uses $(shown "$out")." >&2 && exit 1; }
     find "$out/" -mindepth 1 -delete
@@ -150,6 +156,10 @@ fi
 caller_umask=$(umask)
 umask 022
 private_tmp "$release_dir" "$keep"
+if [ -n "$keep" ] && [ "$(stat -c %d:%i -- "$keep" 2>/dev/null)" != "${FRESH_ROOT_KEPT:-}" ]; then
+  echo "$(shown "$keep") is no longer the folder that this call locked." >&2
+  exit 1
+fi
 root=${keep:-$(mktemp -d /tmp/fresh-root.XXXXXX)}
 clone=$root/root/narvelox in_clone=(git -C "$root/root/narvelox")
 
@@ -201,7 +211,7 @@ if ! "${in_clone[@]}" checkout --quiet --force --detach "$wanted"; then
   exit 1
 fi
 "${in_clone[@]}" clean -ffdqx -e /build/
-echo "Debian $(cat "$root/etc/debian_version"), commit $("${in_clone[@]}" rev-parse --short HEAD)" \
+echo "Debian $(shown "$(cat "$root/etc/debian_version")"), commit $("${in_clone[@]}" rev-parse --short HEAD)" \
   "at /root/narvelox, running: $(shown "$*")"
 
 # pivot_root, not chroot, and every capability of this namespace's root: the project makes
@@ -225,7 +235,11 @@ if [ -n "$keep" ]; then
   echo "The root stays in $(shown "$keep"): tools/fresh-root.sh --keep ${keep@Q} ${again[*]}," \
     "and $remove removes it."
 fi
-[ -n "$release_dir" ] && [ $status -eq 0 ] || exit $status
+[ -n "$release_dir" ] || exit $status
+if [ $status -ne 0 ]; then
+  echo "The rebuild's build failed (exit status $status, above), so there is nothing to compare." >&2
+  exit $status
+fi
 
 (umask "$caller_umask" && cp -r "$clone/build/release/dist" "$clone/build/release/Narvelox.exe" "$out/")
 echo "The rebuilt release is in $(shown "$out/dist"), its Narvelox.exe in $(shown "$out")."

@@ -7,6 +7,7 @@
 # before it changes anything. The scripts that need these run it first.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+[ $# -eq 0 ] || { echo "usage: tools/install-deps.sh, which takes no arguments" >&2 && exit 2; }
 
 # Says, before a step that needs root, what it does; and where it isn't root, that it can't.
 as_root() { # WHAT

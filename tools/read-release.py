@@ -64,7 +64,7 @@ for number, line in enumerate((info or [])[1:], 2):
     if not colon or not re.fullmatch(r"[A-Za-z][A-Za-z_ ]*", key):
         wrong.append(f'line {number} of BUILD-INFO.txt is not "NAME: value"')
     elif key in fields:
-        wrong.append(f"BUILD-INFO.txt names {key} twice")
+        wrong.append(f"line {number} of BUILD-INFO.txt gives a field that an earlier line gives")
     else:
         fields[key] = value
 if info is not None:
@@ -88,7 +88,7 @@ for number, line in enumerate(sums or [], 1):
     elif match[2] != "Narvelox.exe" and zip_name and match[2] != zip_name:
         wrong.append(f"line {number} of SHA256SUMS names a file that the release does not hold")
     elif match[2] in published:
-        wrong.append(f"SHA256SUMS names {match[2]} twice")
+        wrong.append(f"line {number} of SHA256SUMS names a file that an earlier line names")
     else:
         published[match[2]] = match[1].lower()
 for name in (zip_name, "Narvelox.exe"):

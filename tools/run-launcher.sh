@@ -16,8 +16,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 mode=${1:-}
-case $mode in
-"" | --norun | --usage) ;;
+case $#:$mode in
+0: | 1:--norun | 1:--usage) ;;
 *)
   echo "usage: tools/run-launcher.sh [--norun | --usage]" >&2
   exit 2
@@ -39,18 +39,18 @@ fi
 session_own "$@"
 
 build=$root/build/windows
-demo=$root/build/demo # the game's folder: the launcher, and the stand-in as FRAV.EXE
-rm -rf "$demo"
-mkdir -p "$demo"
-cp "$build/Narvelox.exe" "$demo/"
-cp "$build/standin.exe" "$demo/FRAV.EXE"
-
 echo "Starting a virtual display and Wine (the first time takes a minute)..."
 # Only in a Wine virtual desktop can the game switch the display; --norun and --usage show the
 # plain session, as they always have.
 size=1024x768 game_mode=640x480 exit_clip="300 200 700 500"
 [ -z "$mode" ] || size=""
 session_start "$root/build/demo-wine" "$build/standin.exe" $size
+
+demo=$root/build/demo # the game's folder: the launcher, and the stand-in as FRAV.EXE
+rm -rf "$demo"
+mkdir -p "$demo"
+cp "$build/Narvelox.exe" "$demo/"
+cp "$build/standin.exe" "$demo/FRAV.EXE"
 
 if [ "$mode" = --usage ]; then
   watch "$demo" "$demo/Narvelox.exe" "/?" &

@@ -5,17 +5,20 @@
 # as the checkout's owner, root only in a checkout of its own (CI's).
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
+[ $# -eq 0 ] || { echo "usage: tools/test.sh, which takes no arguments" >&2 && exit 2; }
 cd "$checkout"
 
 tools/install-deps.sh
 check_build_owner
 
-cmake --preset host
-cmake --build --preset host
-ctest --preset host
+# Each step ends with this script, however it ends, and its tests with it (end_with_parent).
+step() { setpriv --pdeathsig KILL "$@"; }
+step cmake --preset host
+step cmake --build --preset host
+step ctest --preset host
 
-cmake --preset windows
-cmake --build --preset windows
-ctest --preset e2e
+step cmake --preset windows
+step cmake --build --preset windows
+step ctest --preset e2e
 
-cmake --workflow --preset release
+step cmake --workflow --preset release

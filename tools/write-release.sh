@@ -18,10 +18,12 @@ done
 source_dir=$(realpath -- "$1")
 cxx=$2 name=$3 out=$(realpath -m -- "$4")
 shift 4
-# OUT_DIR is written anew, so it may hold only what this script wrote there.
-if [ -n "$(find "$out" -mindepth 1 -maxdepth 1 ! -name "*.zip" ! -name SHA256SUMS \
-  ! -name BUILD-INFO.txt ! -name .stage 2>/dev/null)" ]; then
-  fail "$(shown "$out") holds more than a release, which it would remove: give it a folder of its own."
+# OUT_DIR is written anew, so it may hold only what this script writes there: the three files,
+# and the folder of their stage, which a killed run may have left.
+if [ -e "$out" ] && { [ -L "$out" ] || [ ! -d "$out" ] || [ -n "$(find "$out" -mindepth 1 -maxdepth 1 \
+  ! \( -type f \( -name "$name.zip" -o -name SHA256SUMS -o -name BUILD-INFO.txt \) \) \
+  ! \( -type d -name .stage \))" ]; }; then
+  fail "$(shown "$out") is no folder of a release, which it would remove: give it one of its own."
 fi
 commit=$(source_commit "$source_dir")
 epoch=${SOURCE_DATE_EPOCH:-}

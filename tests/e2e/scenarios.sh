@@ -23,7 +23,9 @@ if ! session_owned; then
     echo "$(shown "$work") holds what these scenarios didn't make: give them a folder of their own." >&2
     exit 2
   fi
-  rm -rf "$work" && mkdir -p "$work" "$3" && touch "$work/.e2e-scenarios"
+  rm -rf -- "$work"
+  mkdir -p -- "$work" "$3"
+  touch "$work/.e2e-scenarios"
 fi
 session_keep=("$(realpath -- "$3")" "$work")
 session_own "$@"

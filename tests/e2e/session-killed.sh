@@ -9,7 +9,7 @@ set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
 end_with_parent "$@"
 [ $# -eq 4 ] || { echo "usage: session-killed.sh NARVELOX_EXE STANDIN_EXE SESSION_DIR WORK_DIR" >&2 && exit 2; }
-mkdir -p "$4" # the scenarios' folder in it is made anew, its log overwritten: nothing else goes
+mkdir -p -- "$4" # the scenarios' folder in it is made anew, its log overwritten: nothing else goes
 "$(dirname "$0")/scenarios.sh" "$1" "$2" "$3" "$4/scenarios" >"$4/scenarios.log" 2>&1 &
 owner=$!
 

@@ -12,10 +12,10 @@ set -euo pipefail
 # shell's, and the lines it would have read show in the diff.
 fail() { echo "check-image.sh: $*" >&2; exit 1; }
 [ $# -eq 3 ] || fail "it takes three arguments, the exe, VERSION and image.txt, not $#."
-exe=$1 version=$2 limits=$3
-for file in "$exe" "$limits"; do
+for file in "$1" "$3"; do
   [ -f "$file" ] && [ -r "$file" ] || fail "there is no file $(shown "$file") to read."
 done
+exe=$(realpath -- "$1") version=$2 limits=$(realpath -- "$3")
 [[ $version =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] ||
   fail "VERSION $(shown "$version") is not major.minor.0.tweak."
 size=$(stat -c %s "$exe")
@@ -96,7 +96,7 @@ EOF
     sed 's/^Common/Microsoft.Windows.Common/; s/^/manifest: /'
 ) || true
 
-if diff -u --label expected --label "$exe" <(echo "$expected") <(echo "$actual"); then
+if diff -u --label expected --label "$(shown "$exe")" <(echo "$expected") <(echo "$actual"); then
   echo "image checks passed: $(wc -l <<<"$expected") lines match ($size bytes)"
 else
   echo "image checks failed: the diff above marks what the image must have -, what it has +."

@@ -5,9 +5,14 @@
 # far as their commit, which this checkout hasn't.
 set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
-# In the build folder, where the next run removes what a killed one left.
+# In the build folder, where the next run removes what a killed one left: a folder by its mark.
 work=$PWD/rebuild-refuses
+if [ -e "$work" ] && [ ! -e "$work/.rebuild-refuses" ]; then
+  echo "$(shown "$work") is not this test's folder, which it would remove: run it elsewhere." >&2
+  exit 2
+fi
 rm -rf "$work" && trap 'rm -rf "$work"' EXIT
+mkdir "$work" && touch "$work/.rebuild-refuses"
 mkdir -p "$work/checkout/tools" && cp "$checkout"/tools/{fresh-root.sh,common.sh,read-release.py} "$_"
 git=(git -C "$work/checkout" -c user.name=test -c user.email=test@example.org)
 "${git[@]}" init --quiet && "${git[@]}" add tools && "${git[@]}" commit --quiet -m sources
@@ -31,7 +36,7 @@ cases=(
   "line 6 of BUILD-INFO.txt holds a control character|$(info "$absent" $'note: 12\r13')|$sums"
   "names no commit|$(info "$absent extra")|$sums"
   "names a commit with uncommitted changes|$(info "$absent with uncommitted changes")|$sums"
-  "names Debian twice|$(info "$absent" "Debian: 13.1")|$sums"
+  "line 6 of BUILD-INFO.txt gives a field that an earlier line gives|$(info "$absent" "Debian: 13.1")|$sums"
   "line 6 of BUILD-INFO.txt is not \"NAME: value\"|$(info "$absent" ": $secret")|$sums"
   "names no Narvelox-VERSION-win32.zip|$(info "$absent" | sed "1s|.*|$secret|")|$sums"
   "names no Narvelox-VERSION-win32.zip||$sums"
@@ -39,6 +44,8 @@ cases=(
   "line 3 of SHA256SUMS names a file that the release does not hold|$(info "$absent")|$sums
 $(printf '%064d' 3)  $secret"
   "line 1 of SHA256SUMS is not a SHA-256|$(info "$absent")|$secret"
+  "line 2 of SHA256SUMS names a file that an earlier line names||$(printf '%064d' 1)  $secret
+$(printf '%064d' 1)  $secret"
   "BUILD-INFO.txt is a link|link|$sums"
   "SHA256SUMS is no regular file|$(info "$absent")|fifo"
   "has no commit $absent|$(info "$absent" | sed 's/$/\r/')|$(sed 's/$/\r/' <<<"$sums")"

@@ -52,6 +52,8 @@
 
 harness=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 . "$harness/../common.sh"
+# The stand-in's settings are each run's own, never the caller's.
+unset "${!STANDIN_@}"
 session_script=$(realpath "$0") # before the script changes its folder
 session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
 
@@ -70,6 +72,11 @@ session_start() { # DIR STANDIN [WxH]
   session_standin=$(realpath -- "$2")
   local size=${3:-}
   mkdir -p "$session_dir"
+  # One session a prefix: a second would wait, then say so. The lock goes with the session's last
+  # process, an instant after the script's end.
+  exec {session_lock}<"$session_dir"
+  flock -w 60 "$session_lock" ||
+    { echo "Another run has used $(shown "$session_dir") for a minute: let it end first." >&2 && exit 1; }
   rm -f "$session_dir"/{xvfb,wineserver,wineboot,reg,hold}.log "$session_dir/display"
   session_choose_way
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$session_dir/display" \
