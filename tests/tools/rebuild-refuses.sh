@@ -5,14 +5,8 @@
 # far as their commit, which this checkout hasn't.
 set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
-# In the build folder, where the next run removes what a killed one left: a folder by its mark.
-work=$PWD/rebuild-refuses
-if [ -e "$work" ] && [ ! -e "$work/.rebuild-refuses" ]; then
-  echo "$(shown "$work") is not this test's folder, which it would remove: run it elsewhere." >&2
-  exit 2
-fi
-rm -rf "$work" && trap 'rm -rf "$work"' EXIT
-mkdir "$work" && touch "$work/.rebuild-refuses"
+# A folder of its own in the build folder, not in /tmp, where a killed run would leave it.
+work=$(mktemp -d "$PWD/rebuild-refuses.XXXXXX") && trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/checkout/tools" && cp "$checkout"/tools/{fresh-root.sh,common.sh,read-release.py} "$_"
 git=(git -C "$work/checkout" -c user.name=test -c user.email=test@example.org)
 "${git[@]}" init --quiet && "${git[@]}" add tools && "${git[@]}" commit --quiet -m sources
