@@ -81,7 +81,7 @@ check_build_owner() {
 # no account can have none, as newuidmap maps only an account's. The ranges are read here:
 # unshare --map-auto of util-linux 2.38 takes the first range of the file for root's, whoever's.
 subordinate_ids() {
-  local uid name file range said
+  local uid name map first count said
   uid=$(id -u) id_map=(--map-root-user) ids_why=""
   name=$(getent passwd "$uid" | cut -d: -f1) || true
   if [ -z "$name" ]; then
@@ -89,12 +89,11 @@ subordinate_ids() {
     ids_why+=" useradd --uid $uid NAME, then sudo tools/install-deps.sh, gives it some"
     return 1
   fi
-  for file in /etc/subuid /etc/subgid; do
-    read -r first count < <(subordinate_range "$file" "$name" "$uid") || true
+  for map in uid:users gid:groups; do
+    read -r first count < <(subordinate_range "/etc/sub${map%:*}" "$name" "$uid") || true
     [ -n "${first:-}" ] || { ids_why="$name has no subordinate ids: sudo tools/install-deps.sh gives them" && return 1; }
-    id_map+=("--map-${file#/etc/sub}s=$first,1,$((count - 1))")
+    id_map+=("--map-${map#*:}=$first,1,$((count - 1))")
   done
-  id_map=("${id_map[@]/uids=/users=}") id_map=("${id_map[@]/gids=/groups=}")
   said=$(unshare --user "${id_map[@]}" true 2>&1) && return 0
   ids_why="unshare can't map $name's subordinate ids ($(shown "$said"))"
   command -v newuidmap >/dev/null || ids_why="newuidmap is missing: sudo tools/install-deps.sh installs it"
@@ -116,7 +115,7 @@ end_with_parent() { # THE SCRIPT'S ARGUMENTS...
     NARVELOX_PARENT_DEATH=$$ exec setpriv --pdeathsig KILL "$BASH" "$0" "$@"
 }
 
-# However this script ends, a failure, Ctrl-C, SIGTERM or SIGKILL, CMD goes with it
+# However this script ends, by an exit, a failure, Ctrl-C, SIGTERM or SIGKILL, CMD goes with it
 # (setpriv --pdeathsig), and with CMD every other process in its PID namespace (unshare
 # --kill-child).
 own_namespaces() { # UNSHARE_OPTION... -- CMD...
