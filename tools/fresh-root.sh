@@ -122,6 +122,15 @@ if [ -z "$owned" ]; then
       echo "--keep takes a folder of yours, or one that you can make, and $(shown "$keep") is none." >&2
       exit 1
     fi
+    # Nobody else may swap it for a folder of theirs while the root is made: its folder is yours
+    # or root's, and where others may write in it, sticky.
+    parent=$(dirname -- "$keep")
+    if [[ $(stat -c %u "$parent") != @(0|$(id -u)) ]] ||
+      [ -n "$(find "$parent" -maxdepth 0 -perm /022 ! -perm -1000)" ]; then
+      echo "$(shown "$parent"), where the kept root would be, is open to others: keep it in a" \
+        "folder of yours." >&2
+      exit 1
+    fi
     # Two calls that made or entered one kept root at once would spoil it. The second run takes
     # the folder it was given only if it is still the one locked here.
     exec {lock}<"$keep"

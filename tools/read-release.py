@@ -11,6 +11,8 @@
 # but their names and line numbers, and exits 1.
 import hashlib, os, re, stat, sys
 
+if len(sys.argv) != 2:
+    sys.exit("usage: read-release.py RELEASE_DIR")
 folder = sys.argv[1]
 wrong = []
 

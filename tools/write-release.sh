@@ -18,11 +18,13 @@ done
 source_dir=$(realpath -- "$1")
 cxx=$2 name=$3 out=$(realpath -m -- "$4")
 shift 4
+[[ $name =~ ^[A-Za-z0-9][A-Za-z0-9._-]*$ ]] || fail "NAME $(shown "$name") is no file name of a release."
 # OUT_DIR is written anew, so it may hold only what this script writes there: the three files,
-# and the folder of their stage, which a killed run may have left.
-if [ -e "$out" ] && { [ -L "$out" ] || [ ! -d "$out" ] || [ -n "$(find "$out" -mindepth 1 -maxdepth 1 \
-  ! \( -type f \( -name "$name.zip" -o -name SHA256SUMS -o -name BUILD-INFO.txt \) \) \
-  ! \( -type d -name .stage \))" ]; }; then
+# and their stage, which a killed run may have left.
+if [ -e "$out" ] && { [ -L "$out" ] || [ ! -d "$out" ] ||
+  find "$out" -mindepth 1 -printf '%y %P\n' | grep -qvxF -e "f $name.zip" -e "f SHA256SUMS" \
+    -e "f BUILD-INFO.txt" -e "d .stage" -e "f .stage/Narvelox.exe" -e "f .stage/README.txt" \
+    -e "f .stage/LICENSE.txt"; }; then
   fail "$(shown "$out") is no folder of a release, which it would remove: give it one of its own."
 fi
 commit=$(source_commit "$source_dir")

@@ -16,20 +16,25 @@ fi
 narvelox=$(realpath -- "$1")
 standin_exe=$(realpath -- "$2")
 work=$(realpath -m -- "$4")
-# WORK_DIR is made anew, but only where it is this script's, by its mark, or empty: a wrong
-# argument removes nothing. Made before the session, which sees only folders that are there.
-if ! session_owned; then
+sessions=$(realpath -m -- "$3")
+# WORK_DIR is emptied, but only where it is this script's, by its mark, or empty already: a wrong
+# argument removes nothing. Both folders are made before the session, which sees only folders
+# that are there, by their real paths; WORK_DIR is emptied once the session holds its prefix,
+# which a second run of the same folders waits for.
+both_made() {
   if [ ! -e "$work/.e2e-scenarios" ] && [ -n "$(ls -A "$work" 2>/dev/null)" ]; then
     echo "$(shown "$work") holds what these scenarios didn't make: give them a folder of their own." >&2
     exit 2
   fi
-  rm -rf -- "$work"
-  mkdir -p -- "$work" "$3"
-  touch "$work/.e2e-scenarios"
-fi
-session_keep=("$(realpath -- "$3")" "$work")
+  mkdir -p -- "$work" "$sessions"
+}
+session_owned || both_made
+session_keep=("$sessions" "$work")
 session_own "$@"
-session_start "$3" "$standin_exe" 640x480
+session_start "$sessions" "$standin_exe" 640x480
+both_made
+find "$work" -mindepth 1 -delete
+touch "$work/.e2e-scenarios"
 late=$([ "$session_way" = native ] && echo 0.5 || echo 1) # how late a step may come, in seconds
 
 desktop=$(standin clip) # nothing confines the cursor yet: the whole desktop

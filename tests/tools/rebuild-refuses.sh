@@ -5,6 +5,7 @@
 # far as their commit, which this checkout hasn't.
 set -euo pipefail
 . "$(dirname "$0")/../../tools/common.sh"
+[ $# -eq 0 ] || { echo "usage: rebuild-refuses.sh, which takes no arguments" >&2 && exit 2; }
 # A folder of its own in the build folder, not in /tmp, where a killed run would leave it.
 work=$(mktemp -d "$PWD/rebuild-refuses.XXXXXX") && trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/checkout/tools" && cp "$checkout"/tools/{fresh-root.sh,common.sh,read-release.py} "$_"

@@ -52,8 +52,9 @@
 
 harness=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 . "$harness/../common.sh"
-# The stand-in's settings are each run's own, never the caller's.
+# The stand-in's settings are each run's own, never the caller's, and so is the session's way.
 unset "${!STANDIN_@}"
+session_way="" session_qemu=""
 session_script=$(realpath "$0") # before the script changes its folder
 session_owned() { [ $$ -eq 1 ] && [ "${NARVELOX_SESSION:-}" = owned ]; }
 
